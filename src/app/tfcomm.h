@@ -1,0 +1,303 @@
+#pragma once
+// The program's one window. Every control, timer and device component lives here and every
+// user action arrives as one of its handlers. The handlers are implemented by area:
+//   tfcomm.cpp          layout, start-up, resize, exit, Clear
+//   tfcomm_records.cpp  record table, recording controls, data files
+//   tfcomm_meter.cpp    decoder + LCD, gauge, limits, chart panel
+//   tfcomm_usb.cpp      USB cable link
+//   tfcomm_serial.cpp   serial meter link
+//   tfcomm_print.cpp    printed report
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/appoptions.h"
+#include "app/sharedstate.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QToolButton;
+class QChart;
+class QChartView;
+class QLineSeries;
+class QAreaSeries;
+class QPrintPreviewDialog;
+
+class ImageButton;
+class PanelLabel;
+class LcdPanel;
+class GaugeImage;
+class RecordTable;
+class RecordTableModel;
+class TCommPortDriver;
+class THidDeviceController;
+class THidDevice;
+class HidBackend;
+
+class TFCOMM : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFCOMM(const AppOptions& options = AppOptions{}, QWidget* parent = nullptr);
+    ~TFCOMM() override;
+
+    // The program-wide working state.
+    SharedState State;
+    AppOptions Options;
+
+    // ---- top strip ----
+    QToolButton* USBCon = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QCheckBox* B2400 = nullptr;
+    QCheckBox* B4800 = nullptr;
+    QCheckBox* B9600 = nullptr;
+    QLabel* USBtxt = nullptr;
+    QLabel* USBtxt1 = nullptr;
+    PanelLabel* BtCOM1 = nullptr;
+    PanelLabel* BtCOM2 = nullptr;
+    PanelLabel* BtCOM3 = nullptr;
+    PanelLabel* BtCOM4 = nullptr;
+    QPushButton* RecallDataTest = nullptr;
+    QPushButton* Onescope = nullptr;
+    QPushButton* Button4 = nullptr;
+
+    // ---- left column ----
+    LcdPanel* Panel1 = nullptr;
+    QProgressBar* PBar2 = nullptr;
+    QCheckBox* RepeatSet = nullptr;
+    QCheckBox* RecordSI = nullptr;
+    QLineEdit* RecordSITime = nullptr;
+    QToolButton* RecordNew = nullptr;
+    QToolButton* OpenDataFiles = nullptr;
+    QToolButton* saveas = nullptr;
+    QToolButton* BtPrint = nullptr;
+    QToolButton* Print = nullptr;
+    QTableView* DBGrid1 = nullptr;
+
+    // ---- right column: gauge ----
+    QFrame* KD = nullptr;
+    GaugeImage* KD1 = nullptr;
+    ImageButton* CONok = nullptr;
+    ImageButton* CONokN = nullptr;
+    ImageButton* KdFd = nullptr;
+    ImageButton* KdSx = nullptr;
+    PanelLabel* oltext = nullptr;
+
+    // ---- right column: chart ----
+    QChartView* Chtshow = nullptr;
+    QChart* ChtshowChart = nullptr;
+    QLineSeries* Series1 = nullptr;
+    QAreaSeries* Series2 = nullptr;
+    QLineSeries* Series2Line = nullptr;  // upper line of the area series
+    ImageButton* TbFd = nullptr;
+    ImageButton* TbSx = nullptr;
+    QToolButton* BtNew = nullptr;
+    QToolButton* BtSave = nullptr;
+    QToolButton* BtFirst = nullptr;
+    QToolButton* BTPrevious = nullptr;
+    QToolButton* Bt10 = nullptr;
+    QToolButton* BtNext = nullptr;
+    QToolButton* BTlast = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    ImageButton* ScopeNo = nullptr;
+    ImageButton* Scopeok = nullptr;
+    QLineEdit* Maxrecord = nullptr;
+
+    // ---- lower strip ----
+    QFrame* Panel2 = nullptr;
+    QCheckBox* RecallCheck = nullptr;
+    QLineEdit* TimeH = nullptr;
+    QLineEdit* TimeM = nullptr;
+    QLineEdit* TimeS = nullptr;
+    QLineEdit* TimeInt = nullptr;
+    QFrame* Panel3 = nullptr;
+    QLabel* MinText = nullptr;
+    QLabel* MaxText = nullptr;
+    QLabel* MinTextU = nullptr;
+    QLabel* MaxTextU = nullptr;
+    QLineEdit* Setmax = nullptr;
+    QLineEdit* SetMin = nullptr;
+    QCheckBox* SetMaxB = nullptr;
+    QCheckBox* SetMinB = nullptr;
+    PanelLabel* BTCon = nullptr;
+    PanelLabel* BtDiscon = nullptr;
+    PanelLabel* BtExit = nullptr;
+    QListWidget* HistoryListBox = nullptr;
+    QToolButton* ClearBtn = nullptr;
+    QPushButton* SendData = nullptr;
+    QToolButton* ReadBtn = nullptr;
+    QPushButton* SetFeature = nullptr;
+    QListWidget* DevListBox = nullptr;
+    QToolButton* InfoBtn = nullptr;
+    QToolButton* COMCon = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QCheckBox* IFMS22H = nullptr;
+    QCheckBox* IFRK740 = nullptr;
+    QCheckBox* IFMS35F = nullptr;
+    QCheckBox* IFMS22D = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+
+    // ---- main menu ----
+    QMenu* Connect1 = nullptr;
+    QAction* START1 = nullptr;
+    QAction* STOP1 = nullptr;
+    QMenu* Record1 = nullptr;
+    QAction* New1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* N10001 = nullptr;
+    QAction* N50001 = nullptr;
+    QAction* N100001 = nullptr;
+    QAction* N500001 = nullptr;
+    QAction* N1000001 = nullptr;
+    QAction* limitess = nullptr;
+    QAction* EXIT1 = nullptr;
+
+    // ---- non-visual components ----
+    QTimer* ConTimer = nullptr;
+    QTimer* Trecord = nullptr;
+    std::unique_ptr<RecordTable> T22GDB;
+    RecordTableModel* Data1 = nullptr;
+    std::unique_ptr<TCommPortDriver> COMM2;
+    std::unique_ptr<THidDeviceController> HidCtl;
+    THidDevice* SelectedDevice = nullptr;
+    static const char* const OpenDialog1Filter;
+    static const char* const SaveDialog2Filter;
+    QPointer<QPrintPreviewDialog> QuickRep1Preview;
+
+    // ---- window-level handlers (layout, start-up, exit) ----
+    void FormCreate();
+    void FormResize();
+    void KDResize();
+    void BitBtn1Click();
+    void BtExit1Click();
+    void ClearBtnClick();
+    // Adds one line to the device log.
+    void Log(const QString& line);
+
+    // ---- records area ----
+    void INDataToTable();
+    void RecordSITimeChange();
+    void RecordSITimeKeyPress(QObject* Sender, char& Key);
+    void TrecordTimer();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void RecallCheckClick();
+    void RecallCheckExit();
+    void TimeHKeyUp(QObject* Sender);
+    void RecallDataTestClick();
+    void RecordNewClick();
+    void SpeedButton2Click();
+    void saveasClick();
+    // Exit prompt: true when the program may end (saved, discarded or nothing to save).
+    bool ConfirmExitWithUnsavedRows();
+
+    // ---- meter area (decoder, gauge, limits, chart) ----
+    void LcdDisplay42();
+    void Button4Click();
+    void KDsetup();
+    void KDrun(int32_t position);
+    void KdFdClick();
+    void SetmaxExit();
+    void SetMinExit();
+    void SetmaxKeyPress(QObject* Sender, char& Key);
+    void ResetChartSeries();
+    void ShowSeries(int32_t Index);
+    void ComboBox1Change();
+    void BtNewClick();
+    void BtSaveClick();
+    void TbFdClick();
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void OnescopeClick();
+    void MaxrecordExit();
+
+    // ---- USB cable link ----
+    void HidCtlArrival(THidDevice* HidDev);
+    bool HidCtlEnumerate(THidDevice* HidDev, int32_t Idx);
+    void HidCtlDeviceChange(QObject* Sender);
+    void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
+    void HidCtlRemoval(THidDevice* HidDev);
+    void HidDataHandler(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+    void ReadBtnClick();
+    void USBConClick();
+    void SetFeatureClick();
+    void SendDataClick();
+    void ConTimerTimer();
+    void Button2Click();
+
+    // ---- serial meter link ----
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void COMConClick();
+    void Button3Click();
+    void H42RData(const uint8_t* DataPtr, uint32_t DataSize);
+
+    // ---- printing ----
+    void BtPrintClick();
+    void PrintClick();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildWindow();
+    void BuildMenu();
+    void BindHandlers();
+    void CloseAndQuit();
+    // Start-up steps joined from their areas, in the order FormCreate runs them.
+    void StartupOpenRecordTable();  // step 5
+    void StartupResetChart();       // step 7
+    void StartupSeriesSelector();   // step 8
+    void StartupBindSerial();       // step 9, serial binding
+    void StartupChartAxis();        // step 10
+    void StartupGauge();            // step 11
+    // Areas connect the signals of their own controls here (called from BindHandlers).
+    void BindRecordsHandlers();
+    void BindMeterHandlers();
+    void BindUsbHandlers();
+    void BindSerialHandlers();
+    void BindPrintHandlers();
+    // Area teardown that must run before the widgets go (called from the destructor).
+    void ShutdownUsb();
+    void ShutdownSerial();
+
+    bool quitting_ = false;
+
+public:
+    // ---- area-private state: each area adds its own members in its own block ----
+    // [records state]
+    // [end records state]
+    // [meter state]
+    // [end meter state]
+    // [usb state]
+    // [end usb state]
+    // [serial state]
+    // [end serial state]
+    // [print state]
+    // [end print state]
+};
+
+// The single instance of the main window (set while it exists).
+extern TFCOMM* FCOMM;
