@@ -243,13 +243,13 @@ public:
     void SetFeatureClick();
     void SendDataClick();
     void ConTimerTimer();
-    void Button2Click();
 
     // ---- serial meter link ----
     void BTCon1Click();
     void BtDiscon1Click();
     void COMConClick();
     void Button3Click();
+    void Button2Click();
     void H42RData(const uint8_t* DataPtr, uint32_t DataSize);
 
     // ---- printing ----

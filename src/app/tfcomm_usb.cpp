@@ -14,7 +14,6 @@ void TFCOMM::USBConClick() {}
 void TFCOMM::SetFeatureClick() {}
 void TFCOMM::SendDataClick() {}
 void TFCOMM::ConTimerTimer() {}
-void TFCOMM::Button2Click() {}
 
 #include "app/cli.h"
 bool ApplyWindowOption(const std::string&, AppOptions&) { return false; }
