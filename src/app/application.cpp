@@ -40,8 +40,10 @@ ExitChoice DefaultAskSaveBeforeExit() {
         default: return ExitChoice::Cancel;
     }
 }
+void DefaultQuitApplication() { QApplication::quit(); }
 }  // namespace
 
+std::function<void()> QuitApplication = DefaultQuitApplication;
 std::function<void(const QString&)> ShowMessage = DefaultShowMessage;
 std::function<void(const QString&)> ShowError = DefaultShowError;
 std::function<QString(const QString&)> OpenFileName = DefaultOpenFileName;
@@ -54,6 +56,7 @@ void ResetHooks() {
     OpenFileName = DefaultOpenFileName;
     SaveFileName = DefaultSaveFileName;
     AskSaveBeforeExit = DefaultAskSaveBeforeExit;
+    QuitApplication = DefaultQuitApplication;
 }
 }  // namespace Ui
 

@@ -16,6 +16,8 @@ extern std::function<QString(const QString& filter, const QString& defaultExt)> 
 // Asked on exit when recorded readings have not been saved.
 enum class ExitChoice { Save, Discard, Cancel };
 extern std::function<ExitChoice()> AskSaveBeforeExit;
+// Ends the application's message loop.
+extern std::function<void()> QuitApplication;
 // Puts every hook back to its interactive default.
 void ResetHooks();
 }  // namespace Ui

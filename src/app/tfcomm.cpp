@@ -21,6 +21,7 @@
 #include <QPrintPreviewDialog>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -98,7 +99,6 @@ TFCOMM::~TFCOMM() {
 void TFCOMM::BuildWindow() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setMinimumSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
     client->setAutoFillBackground(true);
     QPalette pal = client->palette();
@@ -157,7 +157,7 @@ void TFCOMM::BuildWindow() {
     BtPrint = SpeedButton(c, IconKind::PrintTable, QStringLiteral("Print"), 95, 227);
     Print = SpeedButton(c, IconKind::PrintTable, QStringLiteral("Print"), 125, 227);
     Print->hide();
-    DBGrid1 = Place(new QTableView(c), 5, 258, 318, 207);
+    DBGrid1 = Place(new QTableView(c), 5, 258, 318, 236);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -209,7 +209,7 @@ void TFCOMM::BuildWindow() {
     ChtshowChart->legend()->setVisible(false);
     ChtshowChart->setTitle(QStringLiteral("  "));
     Series2->setVisible(false);
-    Chtshow = Place(new QChartView(ChtshowChart, c), 330, 180, 382, 285);
+    Chtshow = Place(new QChartView(ChtshowChart, c), 330, 180, 382, 314);
     Chtshow->setCursor(Qt::CrossCursor);
     Chtshow->setRubberBand(QChartView::RectangleRubberBand);
     TbFd = Place(new ImageButton(IconKind::ZoomIn, 22, Chtshow), 4, 4, 22, 22);
@@ -244,8 +244,8 @@ void TFCOMM::BuildWindow() {
     Maxrecord->hide();
 
     // ---- lower strip (below the start-up height) ----
-    constexpr int ly = 472;
-    Panel2 = Place(new QFrame(c), 5, ly, 318, 52);
+    constexpr int ly = 500;
+    Panel2 = Place(new QFrame(c), 5, ly, 318, 50);
     Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     RecallCheck = Place(new QCheckBox(QStringLiteral("RecallData"), Panel2), 4, 4, 100, 20);
     RecallCheck->setToolTip(QStringLiteral("Repeage Record"));
@@ -259,7 +259,7 @@ void TFCOMM::BuildWindow() {
     TimeInt = Edit(Panel2, QStringLiteral("1"), 244, 26, 40);
     Label(Panel2, QStringLiteral("'S"), 288, 28, 20);
 
-    Panel3 = Place(new QFrame(c), 330, ly, 250, 52);
+    Panel3 = Place(new QFrame(c), 330, ly, 250, 50);
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel3->setAutoFillBackground(true);
     {
@@ -296,16 +296,16 @@ void TFCOMM::BuildWindow() {
     BtDiscon->hide();
     BtExit = Place(new PanelLabel(QStringLiteral("Exit"), c), kClientWidth - 80, ly, 70, 24);
     BtExit->hide();
-    HistoryListBox = Place(new QListWidget(c), 5, 528, 560, 64);
-    ClearBtn = Place(new QToolButton(c), 570, 528, 60, 26);
+    HistoryListBox = Place(new QListWidget(c), 5, 552, 560, 42);
+    ClearBtn = Place(new QToolButton(c), 570, 552, 60, 20);
     ClearBtn->setText(QStringLiteral("Clear"));
     ClearBtn->setIcon(QIcon(DrawIcon(IconKind::Clear, 16)));
     ClearBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    SendData = Place(new QPushButton(QStringLiteral("USBSendData"), c), 570, 560, 110, 26);
+    SendData = Place(new QPushButton(QStringLiteral("USBSendData"), c), 570, 574, 110, 20);
     ReadBtn = Place(new QToolButton(c), 590, ly + 28, 40, 22);
     ReadBtn->setText(QStringLiteral("Read"));
     SetFeature = Place(new QPushButton(QStringLiteral("SetFeature"), c), 635, ly + 28, 76, 22);
-    DevListBox = Place(new QListWidget(c), 400, 528, 160, 60);
+    DevListBox = Place(new QListWidget(c), 400, 552, 160, 42);
     InfoBtn = Place(new QToolButton(c), 690, 528, 24, 22);
     InfoBtn->setText(QStringLiteral("Info"));
     COMCon = Place(new QToolButton(c), 330, 528, 80, 22);
@@ -318,7 +318,7 @@ void TFCOMM::BuildWindow() {
     IFMS35F = Place(new QCheckBox(QStringLiteral("MS35F"), c), 165, 556, 70, 18);
     IFMS22D = Place(new QCheckBox(QStringLiteral("MS22D"), c), 235, 556, 70, 18);
     IFRK740->setChecked(true);
-    Memo1 = Place(new QPlainTextEdit(QStringLiteral("Memo1"), c), 5, 528, 300, 60);
+    Memo1 = Place(new QPlainTextEdit(QStringLiteral("Memo1"), c), 5, 552, 300, 42);
     {
         QFont mf(QStringLiteral("GulimChe"));
         mf.setStyleHint(QFont::Monospace);
@@ -476,6 +476,7 @@ void TFCOMM::FormCreate() {
     State.RecallStamp = NowAsDateTime();
     // 2. Outer height 520: the lower strip starts out of view.
     resize(width(), kStartOuterHeight - (frameGeometry().height() - height()));
+    startHeightPending_ = true;
     // 3.
     Memo1->hide();
     B2400->hide();
@@ -508,6 +509,21 @@ void TFCOMM::FormCreate() {
     StartupGauge();
 }
 
+void TFCOMM::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        // The frame's size is known only now: give the window its outer height of 520.
+        if (startHeightPending_) resize(width(), kStartOuterHeight - (frameGeometry().height() - height()));
+        startHeightPending_ = false;
+        // Centred on the screen at start.
+        if (const QScreen* screen = this->screen()) {
+            const QRect avail = screen->availableGeometry();
+            move(avail.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+        }
+    }
+}
+
 void TFCOMM::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     FormResize();
@@ -530,7 +546,7 @@ void TFCOMM::CloseAndQuit() {
     if (!ConfirmExitWithUnsavedRows()) return;
     quitting_ = true;
     if (T22GDB) T22GDB->Close();
-    QApplication::quit();
+    Ui::QuitApplication();
 }
 
 void TFCOMM::BitBtn1Click() { CloseAndQuit(); }
@@ -550,7 +566,7 @@ void TFCOMM::closeEvent(QCloseEvent* event) {
     quitting_ = true;
     if (T22GDB) T22GDB->Close();
     event->accept();
-    QApplication::quit();
+    Ui::QuitApplication();
 }
 
 void TFCOMM::ClearBtnClick() {

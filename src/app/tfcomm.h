@@ -258,6 +258,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -284,6 +285,8 @@ private:
     void ShutdownSerial();
 
     bool quitting_ = false;
+    bool shownOnce_ = false;
+    bool startHeightPending_ = false;
 
 public:
     // ---- area-private state: each area adds its own members in its own block ----

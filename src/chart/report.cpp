@@ -1,0 +1,245 @@
+#include "chart/report.h"
+
+#include <QFontMetricsF>
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "meter/segmentsymbols.h"
+
+namespace {
+constexpr double kMmPerInch = 25.4;
+constexpr int kFontPoints = 10;
+// Band arithmetic is done on millimetre values with two decimals; this keeps a band that fits
+// exactly from being lost to rounding.
+constexpr double kFitTolerance = 1e-6;
+
+std::runtime_error Failure(const QString& text) { return std::runtime_error(text.toStdString()); }
+}  // namespace
+
+// ---- rows ----
+
+std::string VectorRowSource::CellText(size_t row, int column) const {
+    if (row >= rows_.size() || column < 0 || column >= kReportColumns) return {};
+    return rows_[row][static_cast<size_t>(column)];
+}
+
+ReportRows SnapshotRows(const ReportRowSource& source) {
+    const size_t n = source.RowCount();
+    ReportRows rows;
+    rows.reserve(n);
+    for (size_t r = 0; r < n; ++r) {
+        ReportRow row;
+        for (int c = 0; c < kReportColumns; ++c) row[static_cast<size_t>(c)] = source.CellText(r, c);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// ---- layout arithmetic ----
+
+ReportLayout DefaultReportLayout() { return ReportLayout{}; }
+
+ReportLayout ReportLayoutFor(const QPageLayout& pageLayout) {
+    ReportLayout layout;
+    const QRectF paper = pageLayout.fullRect(QPageLayout::Millimeter);
+    const QMarginsF margins = pageLayout.margins(QPageLayout::Millimeter);
+    layout.paperWidth = paper.width();
+    layout.paperHeight = paper.height();
+    layout.marginLeft = margins.left();
+    layout.marginTop = margins.top();
+    layout.marginRight = margins.right();
+    layout.marginBottom = margins.bottom();
+    return layout;
+}
+
+int DetailLinesPerPage(const ReportLayout& layout) {
+    const double room = layout.paperHeight - layout.marginTop - layout.marginBottom -
+                        layout.pageHeaderHeight - layout.columnHeaderHeight -
+                        layout.pageFooterHeight;
+    if (layout.detailHeight <= 0) return 1;
+    const double lines = std::floor(room / layout.detailHeight + kFitTolerance);
+    return lines < 1 ? 1 : static_cast<int>(lines);
+}
+
+int PageCount(size_t rows, const ReportLayout& layout) {
+    if (rows == 0) return 0;
+    const size_t perPage = static_cast<size_t>(DetailLinesPerPage(layout));
+    return static_cast<int>((rows + perPage - 1) / perPage);
+}
+
+PageRows RowsOnPage(int page, size_t rows, const ReportLayout& layout) {
+    if (page < 0) return {};
+    const size_t perPage = static_cast<size_t>(DetailLinesPerPage(layout));
+    const size_t first = static_cast<size_t>(page) * perPage;
+    if (first >= rows) return {rows, 0};
+    return {first, std::min(perPage, rows - first)};
+}
+
+BandTops BandTopsOf(const ReportLayout& layout) {
+    BandTops tops;
+    tops.pageHeader = layout.marginTop;
+    tops.columnHeader = tops.pageHeader + layout.pageHeaderHeight;
+    tops.firstDetail = tops.columnHeader + layout.columnHeaderHeight;
+    tops.pageFooter = layout.paperHeight - layout.marginBottom - layout.pageFooterHeight;
+    return tops;
+}
+
+double DetailTop(int line, const ReportLayout& layout) {
+    return BandTopsOf(layout).firstDetail + line * layout.detailHeight;
+}
+
+double MmToDevice(double mm, double dotsPerInch) { return mm / kMmPerInch * dotsPerInch; }
+
+// ---- elements ----
+
+QFont ReportFont(ReportFontKind kind) {
+    QFont font;
+    if (kind == ReportFontKind::Arial) {
+        font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                          QStringLiteral("Arimo")});
+    } else {
+        // The meter's segment font when it is installed; the stand-in has every symbol that
+        // the segment codes map to (ohm, micro, diode, beeper).
+        font.setFamilies({QStringLiteral("SEGM-A2"), QStringLiteral("DejaVu Sans")});
+    }
+    font.setPointSize(kFontPoints);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    return font;
+}
+
+const std::array<ReportColumn, kReportColumns>& ReportColumns() {
+    using K = ReportFontKind;
+    static const std::array<ReportColumn, kReportColumns> columns = {{
+        {"QRLabel2", "No", 8.47, K::Report, "QRDBText1", 8.47, K::Arial, false},
+        {"QRLabel3", "Time", 33.87, K::Report, "QRDBText2", 33.87, K::Arial, false},
+        {"QRLabel4", "DC/AC", 64.29, K::Arial, "QRDBText3", 65.62, K::Arial, false},
+        {"QRLabel5", "Value", 99.48, K::Report, "QRDBText4", 99.48, K::Arial, false},
+        {"QRLabel6", "Unit", 132.29, K::Report, "QRDBText5", 131.23, K::Report, true},
+        {"QRLabel7", "AUTO", 162.98, K::Report, "QRDBText6", 162.98, K::Report, true},
+    }};
+    return columns;
+}
+
+QString ReportFieldText(int column, const std::string& cell) {
+    if (column < 0 || column >= kReportColumns) return {};
+    if (ReportColumns()[static_cast<size_t>(column)].segmentCodes) return SegmentText(cell);
+    return QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
+}
+
+// ---- painting ----
+
+namespace {
+// Draws a left-aligned label whose top-left corner is at (xMm, yMm) on the paper.
+void DrawLabel(QPainter& p, const QFont& font, const QString& text, double xMm, double yMm,
+               double dpmmX, double dpmmY) {
+    if (text.isEmpty()) return;
+    p.setFont(font);
+    const QFontMetricsF fm(font, p.device());
+    p.drawText(QPointF(xMm * dpmmX, yMm * dpmmY + fm.ascent()), text);
+}
+}  // namespace
+
+void PaintReportPage(QPainter& p, const ReportRows& rows, int page, const ReportLayout& layout,
+                     double dpmmX, double dpmmY) {
+    const BandTops tops = BandTopsOf(layout);
+    const QFont reportFont = ReportFont(ReportFontKind::Report);
+    const QFont arialFont = ReportFont(ReportFontKind::Arial);
+    auto fontOf = [&](ReportFontKind k) -> const QFont& {
+        return k == ReportFontKind::Arial ? arialFont : reportFont;
+    };
+    p.save();
+    p.setPen(QColor(Qt::black));  // window-text colour on white bands, no frame lines
+
+    // PageHeaderBand1: the title centred on the band.
+    {
+        const QString title = QString::fromLatin1(kReportTitle);
+        p.setFont(reportFont);
+        const QFontMetricsF fm(reportFont, p.device());
+        const double widthMm = fm.horizontalAdvance(title) / dpmmX;
+        const double left = layout.marginLeft + (layout.BandWidth() - widthMm) / 2;
+        DrawLabel(p, reportFont, title, left, tops.pageHeader + kTitleTop, dpmmX, dpmmY);
+    }
+    // ColumnHeaderBand1: the six captions.
+    for (const ReportColumn& col : ReportColumns()) {
+        DrawLabel(p, fontOf(col.captionFont), QString::fromLatin1(col.caption),
+                  layout.marginLeft + col.captionLeft, tops.columnHeader + kCaptionTop, dpmmX,
+                  dpmmY);
+    }
+    // DetailBand1, once per record of this page.
+    const PageRows range = RowsOnPage(page, rows.size(), layout);
+    for (size_t i = 0; i < range.count; ++i) {
+        const ReportRow& row = rows[range.first + i];
+        const double top = DetailTop(static_cast<int>(i), layout) + kFieldTop;
+        for (int c = 0; c < kReportColumns; ++c) {
+            const ReportColumn& col = ReportColumns()[static_cast<size_t>(c)];
+            DrawLabel(p, fontOf(col.fieldFont), ReportFieldText(c, row[static_cast<size_t>(c)]),
+                      layout.marginLeft + col.fieldLeft, top, dpmmX, dpmmY);
+        }
+    }
+    // PageFooterBand1 at the bottom margin.
+    DrawLabel(p, reportFont, QString::fromLatin1(kReportFoot), layout.marginLeft + kFootLeft,
+              tops.pageFooter + kFootTop, dpmmX, dpmmY);
+    p.restore();
+}
+
+void SetReportPage(QPagedPaintDevice& device) {
+    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                     QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+}
+
+int PaintReport(QPagedPaintDevice& device, const ReportRows& rows, const ReportProgress& progress) {
+    const QPageLayout pageLayout = device.pageLayout();
+    const ReportLayout layout = ReportLayoutFor(pageLayout);
+    const int pages = PageCount(rows.size(), layout);
+    if (pages == 0) return 0;
+
+    QPainter p;
+    if (!p.begin(&device)) throw Failure(QStringLiteral("the report cannot be painted on this device"));
+    const double dpiX = device.logicalDpiX();
+    const double dpiY = device.logicalDpiY();
+    // The painter's origin is the corner of the printable rectangle; move it to the paper's.
+    const QRectF paint = pageLayout.paintRect(QPageLayout::Millimeter);
+    p.translate(-MmToDevice(paint.left(), dpiX), -MmToDevice(paint.top(), dpiY));
+
+    int done = 0;
+    for (int page = 0; page < pages; ++page) {
+        if (page > 0 && !device.newPage()) {
+            p.end();
+            throw Failure(QStringLiteral("the printer could not start page %1").arg(page + 1));
+        }
+        PaintReportPage(p, rows, page, layout, dpiX / kMmPerInch, dpiY / kMmPerInch);
+        done = page + 1;
+        if (progress && !progress(done, pages)) break;
+    }
+    p.end();
+    return done;
+}
+
+int WriteReportPdf(const QString& path, const ReportRows& rows) {
+    if (PageCount(rows.size(), DefaultReportLayout()) == 0) return 0;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        throw Failure(QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
+    }
+    int pages = 0;
+    {
+        QPdfWriter writer(&file);
+        writer.setCreator(QStringLiteral("ms42k"));
+        writer.setTitle(QString::fromLatin1(kReportTitle));
+        SetReportPage(writer);
+        pages = PaintReport(writer, rows);
+    }
+    if (!file.commit()) {
+        throw Failure(QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
+    }
+    return pages;
+}

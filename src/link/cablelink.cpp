@@ -1,0 +1,181 @@
+#include "link/cablelink.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cable {
+namespace {
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHex(std::string& out, uint8_t b) {
+    out.push_back(kHexDigits[b >> 4]);
+    out.push_back(kHexDigits[b & 0x0F]);
+}
+}  // namespace
+
+std::string HexText(const uint8_t* bytes, size_t count) {
+    std::string out;
+    out.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) AppendHex(out, bytes[i]);
+    return out;
+}
+
+std::string HexBytesLine(const uint8_t* bytes, size_t count) {
+    std::string out;
+    out.reserve(count * 3);
+    for (size_t i = 0; i < count; ++i) {
+        AppendHex(out, bytes[i]);
+        out.push_back(' ');
+    }
+    return out;
+}
+
+std::string ReportLine(uint8_t reportId, const uint8_t* data, uint16_t size) {
+    std::string line = "R ";
+    AppendHex(line, reportId);
+    line += "  ";
+    line += HexBytesLine(data, size);
+    return line;
+}
+
+bool IsCompleteFrame(const std::string& frameHex) {
+    return (frameHex.size() == kReadingFrameChars || frameHex.size() == kWaveformFrameChars) &&
+           frameHex.compare(0, 2, "5A") == 0;
+}
+
+ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* data, uint16_t size) {
+    ReportOutcome out;
+    out.line = ReportLine(reportId, data, size);
+    // The count character is the low digit of the count byte, character 8 of the line.
+    const bool hasCount = out.line.size() >= 8;
+    const char count = hasCount ? out.line[7] : '\0';
+    if (hasCount) {
+        ++v.IdleReports;
+        ++v.IdleSinceRequest;
+    }
+    if (count >= '1' && count <= '9') {
+        v.IdleReports = 0;
+        v.IdleSinceRequest = 0;
+        v.BurstPending = true;
+        const int n = count - '0';
+        // Data[b] occupies characters 3b+7 and 3b+8 of the line; bytes the report lacks add nothing.
+        for (int b = 1; b <= n; ++b) {
+            const size_t pos = size_t(3 * b + 6);  // 0-based
+            if (pos + 2 <= out.line.size()) v.BurstText.append(out.line, pos, 2);
+        }
+        out.meterData = true;
+        return out;
+    }
+    if (v.BurstPending) {
+        out.burstEnded = true;
+        out.burst = v.BurstText;
+        if (v.BurstText.compare(0, 2, "5A") == 0) {
+            out.newFrame = true;
+            v.FrameHex = v.BurstText;
+            v.FrameLen = int32_t(v.BurstText.size());
+        } else {
+            v.FrameHex += v.BurstText;
+            v.FrameLen += int32_t(v.BurstText.size());
+        }
+        out.frameComplete = IsCompleteFrame(v.FrameHex);
+        v.BurstText.clear();
+    }
+    v.BurstPending = false;
+    return out;
+}
+
+WatchdogOutcome WatchdogTick(int32_t& noFrameTicks, int32_t& idleSinceRequest, int32_t& idleReports) {
+    WatchdogOutcome out;
+    if (noFrameTicks != kTicksBeforeCheck) {
+        ++noFrameTicks;
+        return out;
+    }
+    out.checked = true;
+    if (idleSinceRequest >= kIdleReportsResend) {
+        out.resendRequest = true;
+        idleSinceRequest = 0;
+    }
+    if (idleReports >= kIdleReportsGiveUp) {
+        out.giveUp = true;
+        idleReports = 0;
+    }
+    noFrameTicks = 0;
+    return out;
+}
+
+std::array<uint8_t, kFeatureReportLength + 1> FeatureBuffer(bool b9600, bool b4800, bool b2400) {
+    std::array<uint8_t, kFeatureReportLength + 1> buf{};
+    buf[5] = 0x03;
+    if (b9600) {
+        buf[1] = 0x80;
+        buf[2] = 0x25;
+    }
+    if (b4800) {
+        buf[1] = 0xC0;
+        buf[2] = 0x12;
+    }
+    if (b2400) {
+        buf[1] = 0x60;
+        buf[2] = 0x09;
+    }
+    return buf;
+}
+
+std::array<uint8_t, kFeatureReportLength + 1> FeatureBufferForBaud(int baud) {
+    return FeatureBuffer(baud == 9600, baud == 4800, baud == 2400);
+}
+
+std::string FeatureLogLine(const std::array<uint8_t, kFeatureReportLength + 1>& buffer) {
+    return HexBytesLine(buffer.data() + 1, kFeatureReportLength);
+}
+
+int BaudOfFeatureReport(const uint8_t* report, size_t length) {
+    if (length < 3) return 0;
+    const int baud = report[1] | (report[2] << 8);
+    return (baud == 9600 || baud == 4800 || baud == 2400) ? baud : 0;
+}
+
+std::vector<uint8_t> RequestBuffer(size_t outputReportLength) {
+    std::vector<uint8_t> buf(std::max(kRequestBufferSize, outputReportLength + 1), 0);
+    buf[1] = 0x02;
+    buf[2] = 0x5A;
+    buf[3] = 0x00;
+    return buf;
+}
+
+bool IsFrameRequest(const uint8_t* report, size_t length) {
+    return length >= 3 && report[1] == 0x02 && report[2] == 0x5A;
+}
+
+std::string RequestLogLine(const std::vector<uint8_t>& buffer, size_t written) {
+    if (buffer.size() <= 1) return {};
+    const size_t n = std::min(written, buffer.size() - 1);
+    return HexBytesLine(buffer.data() + 1, n);
+}
+
+QString DeviceDisplayName(const QString& product, const QString& serial, uint16_t vendorId, uint16_t productId) {
+    auto hex4 = [](uint16_t v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); };
+    QString name = !product.isEmpty() ? product
+                                      : QStringLiteral("Device VID=%1 PID=%2").arg(hex4(vendorId), hex4(productId));
+    if (!serial.isEmpty()) name += QStringLiteral(" (Serial=%1)").arg(serial);
+    return name;
+}
+
+int SelectCableEntry(const QStringList& entries) {
+    int selected = -1;
+    for (int i = 0; i < entries.size(); ++i)
+        if (entries[i] == QLatin1String(kProductName)) selected = i;
+    return selected;
+}
+
+QString ArrivalLine(const QString& displayName) { return QStringLiteral("Arrival of ") + displayName; }
+
+QString RemovalLine(const QString& displayName) { return QStringLiteral("Removal of ") + displayName; }
+
+QString ReadErrorLine(const QString& systemMessage, uint32_t error) {
+    return QStringLiteral("READ ERROR: %1 (%2)").arg(systemMessage, QString::number(error, 16).toUpper());
+}
+
+QString SystemErrorText(uint32_t error) { return QString::fromLocal8Bit(std::strerror(int(error))); }
+
+}  // namespace cable

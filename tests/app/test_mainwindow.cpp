@@ -1,0 +1,373 @@
+// The main window as a user meets it at start: regions, captions, hints, menu, timers,
+// start-up values, resize rules, exit paths and the general error handler.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QComboBox>
+#include <QFrame>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "app/application.h"
+#include "app/tfcomm.h"
+#include "app/widgets.h"
+#include "meter/lcdpanel.h"
+#include "records/recordtable.h"
+
+namespace {
+
+// A window started in a folder that holds a fresh copy of the record table file, with the
+// interactive hooks replaced so that nothing blocks.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        const QString source = QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB");
+        if (QFile::exists(source)) QFile::copy(source, dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+        oldCwd_ = QDir::currentPath();
+        QDir::setCurrent(dir_.path());
+        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t); };
+        Ui::ShowError = [this](const QString& t) { errors_.push_back(t); };
+        Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
+        Ui::QuitApplication = [this] { quitCalls_++; };
+        window_ = std::make_unique<TFCOMM>();
+        window_->show();
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        window_.reset();
+        QDir::setCurrent(oldCwd_);
+        Ui::ResetHooks();
+    }
+    TFCOMM& w() { return *window_; }
+
+    QTemporaryDir dir_;
+    QString oldCwd_;
+    std::vector<QString> messages_;
+    std::vector<QString> errors_;
+    int quitCalls_ = 0;
+    std::unique_ptr<TFCOMM> window_;
+};
+
+TEST_F(MainWindowTest, CaptionAndStartUpValues) {
+    EXPECT_EQ(w().windowTitle(), QStringLiteral("MS42K Interface Program _Ver: 1.00"));
+    EXPECT_EQ(w().objectName(), QStringLiteral("FCOMM"));
+    EXPECT_EQ(FCOMM, &w());
+
+    const SharedState& s = w().State;
+    EXPECT_EQ(s.KdScale, "4");
+    EXPECT_EQ(s.ScaleMax, 60);
+    EXPECT_EQ(s.KdZero, 400);
+    EXPECT_EQ(s.BarFull, 40);
+    EXPECT_EQ(s.KdDivisions, 80);
+    EXPECT_EQ(s.RecordNo, 1);
+    EXPECT_FALSE(s.KdWideScale);
+    EXPECT_EQ(s.RecordLimit, 10000);
+    EXPECT_EQ(s.RecordsAppended, 0);
+    EXPECT_EQ(s.SampleCountdown, 0);
+    EXPECT_TRUE(s.FrameHex.empty());
+    EXPECT_TRUE(s.LastReadingKey.empty());
+    EXPECT_EQ(s.MaxLimit, 0.0f);
+    EXPECT_EQ(s.MinLimit, 0.0f);
+    // RecallStamp: the start-up date and time as days since 1899-12-30.
+    const QDateTime now = QDateTime::currentDateTime();
+    const double nowDays =
+        25569.0 + double(now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000) / 86400000.0;
+    EXPECT_NEAR(s.RecallStamp, nowDays, 60.0 / 86400.0);
+    EXPECT_GT(s.RecallStamp, 40000.0);  // a date after 2009, not a bare time of day
+}
+
+TEST_F(MainWindowTest, InitialVisibilityOfEachRegion) {
+    struct Case {
+        const char* name;
+        QWidget* widget;
+        bool visible;
+    };
+    const Case cases[] = {
+        // top strip
+        {"USBCon", w().USBCon, true},
+        {"BitBtn1", w().BitBtn1, true},
+        {"B2400", w().B2400, false},
+        {"B4800", w().B4800, false},
+        {"B9600", w().B9600, false},  // hidden by the start-up sequence
+        {"USBtxt", w().USBtxt, false},
+        {"USBtxt1", w().USBtxt1, false},
+        {"BtCOM1", w().BtCOM1, false},
+        {"BtCOM4", w().BtCOM4, false},
+        {"RecallDataTest", w().RecallDataTest, false},
+        {"Onescope", w().Onescope, false},
+        {"Button4", w().Button4, false},
+        // left column
+        {"Panel1", static_cast<QWidget*>(w().Panel1), true},
+        {"PBar2", w().PBar2, true},
+        {"RepeatSet", w().RepeatSet, true},
+        {"RecordSI", w().RecordSI, true},
+        {"RecordSITime", w().RecordSITime, true},
+        {"RecordNew", w().RecordNew, true},
+        {"OpenDataFiles", w().OpenDataFiles, true},
+        {"saveas", w().saveas, true},
+        {"BtPrint", w().BtPrint, true},
+        {"Print", w().Print, false},
+        {"DBGrid1", w().DBGrid1, true},
+        // right column
+        {"KD", w().KD, true},
+        {"CONok", w().CONok, false},
+        {"CONokN", w().CONokN, true},
+        {"KdFd", w().KdFd, false},
+        {"KdSx", w().KdSx, false},
+        {"oltext", w().oltext, false},
+        {"TbFd", w().TbFd, true},
+        {"TbSx", w().TbSx, false},
+        {"BtNew", w().BtNew, true},
+        {"BtSave", w().BtSave, true},
+        {"BtFirst", w().BtFirst, false},
+        {"BTPrevious", w().BTPrevious, false},
+        {"Bt10", w().Bt10, false},
+        {"BtNext", w().BtNext, false},
+        {"BTlast", w().BTlast, false},
+        {"ComboBox1", static_cast<QWidget*>(w().ComboBox1), false},
+        {"ScopeNo", w().ScopeNo, true},
+        {"Scopeok", w().Scopeok, false},
+        {"Maxrecord", w().Maxrecord, false},
+        // lower strip
+        {"Panel2", w().Panel2, true},
+        {"Panel3", w().Panel3, true},
+        {"BTCon", w().BTCon, true},
+        {"BtDiscon", w().BtDiscon, false},
+        {"BtExit", w().BtExit, false},
+        {"HistoryListBox", w().HistoryListBox, true},
+        {"ClearBtn", w().ClearBtn, true},
+        {"SendData", w().SendData, true},
+        {"ReadBtn", w().ReadBtn, false},
+        {"SetFeature", w().SetFeature, false},
+        {"DevListBox", w().DevListBox, false},
+        {"InfoBtn", w().InfoBtn, false},
+        {"COMCon", w().COMCon, false},
+        {"Button2", w().Button2, false},
+        {"Button3", w().Button3, false},
+        {"IFRK740", w().IFRK740, false},
+        {"Memo1", w().Memo1, false},  // hidden by the start-up sequence
+    };
+    for (const Case& c : cases) {
+        ASSERT_NE(c.widget, nullptr) << c.name;
+        EXPECT_EQ(c.widget->isVisibleTo(&w()), c.visible) << c.name;
+    }
+    EXPECT_TRUE(w().B9600->isChecked());
+    EXPECT_TRUE(w().IFRK740->isChecked());
+    EXPECT_FALSE(w().USBCon->isChecked());
+}
+
+TEST_F(MainWindowTest, CaptionsHintsAndTexts) {
+    struct Case {
+        const char* name;
+        QString actual;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"USBCon caption", w().USBCon->text(), "Connect"},
+        {"USBCon hint", w().USBCon->toolTip(), "USB Connect"},
+        {"BitBtn1", w().BitBtn1->text(), "EXIT"},
+        {"USBtxt", w().USBtxt->text(), "6001"},
+        {"BtCOM3", w().BtCOM3->text(), "COM 3"},
+        {"RecallDataTest", w().RecallDataTest->text(), "RecallData"},
+        {"Onescope", w().Onescope->text(), "One scope"},
+        {"RepeatSet", w().RepeatSet->text(), "Repeat"},
+        {"RepeatSet hint", w().RepeatSet->toolTip(), "Repeage Record"},
+        {"RecordSI", w().RecordSI->text(), "Sampling Interval           'S"},
+        {"RecordSITime", w().RecordSITime->text(), "10"},
+        {"RecordNew hint", w().RecordNew->toolTip(), "Close Data"},
+        {"OpenDataFiles hint", w().OpenDataFiles->toolTip(), "Open old data files"},
+        {"saveas hint", w().saveas->toolTip(), "Save data files"},
+        {"BtPrint hint", w().BtPrint->toolTip(), "Print"},
+        {"TbFd hint", w().TbFd->toolTip(), "Graphic Enlarge"},
+        {"TbSx hint", w().TbSx->toolTip(), "Graphic Restore"},
+        {"BtNew hint", w().BtNew->toolTip(), "New"},
+        {"BtSave hint", w().BtSave->toolTip(), "Save"},
+        {"Bt10", w().Bt10->text(), "1"},
+        {"Bt10 hint", w().Bt10->toolTip(), "Page No."},
+        {"Maxrecord", w().Maxrecord->text(), "100"},
+        {"oltext", w().oltext->text(), "OL !!"},
+        {"RecallCheck", w().RecallCheck->text(), "RecallData"},
+        {"TimeH", w().TimeH->text(), "23"},
+        {"TimeM", w().TimeM->text(), "59"},
+        {"TimeS", w().TimeS->text(), "59"},
+        {"TimeInt", w().TimeInt->text(), "1"},
+        {"MinText", w().MinText->text(), "40001"},
+        {"MaxText", w().MaxText->text(), "-40001"},
+        {"Setmax", w().Setmax->text(), "40000"},
+        {"SetMin", w().SetMin->text(), "-40000"},
+        {"SetMaxB", w().SetMaxB->text(), "SetMax:"},
+        {"SetMinB", w().SetMinB->text(), "SetMin: "},
+        {"BTCon", w().BTCon->text(), "Connect"},
+        {"BtDiscon", w().BtDiscon->text(), "Disconnect"},
+        {"BtExit", w().BtExit->text(), "Exit"},
+        {"ClearBtn", w().ClearBtn->text(), "Clear"},
+        {"SendData", w().SendData->text(), "USBSendData"},
+        {"COMCon", w().COMCon->text(), "MS22G COM"},
+        {"Button2", w().Button2->text(), "SET Baud Rate"},
+        {"Button3", w().Button3->text(), "MS42K COM"},
+        {"IFRK740", w().IFRK740->text(), "RK740/760"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.actual, QString::fromUtf8(c.expected)) << c.name;
+    EXPECT_EQ(w().PBar2->maximum(), 40);
+    EXPECT_STREQ(TFCOMM::OpenDialog1Filter, "access data files (*.DB)|*.DB|All files (*.*)|*.*");
+    EXPECT_STREQ(TFCOMM::SaveDialog2Filter,
+                 "Excel File(*.xls)|*.xls|DB File(*.db)|*.db|Txt File(*.txt)|*.txt|All File(*.*)|*.*");
+}
+
+TEST_F(MainWindowTest, MenuStructure) {
+    const QList<QAction*> top = w().menuBar()->actions();
+    ASSERT_EQ(top.size(), 5);
+    EXPECT_EQ(top[0]->text(), QStringLiteral("Connect"));
+    EXPECT_FALSE(top[0]->isVisible());
+    EXPECT_TRUE(top[1]->text().isEmpty());
+    EXPECT_EQ(top[2]->text(), QStringLiteral("Record"));
+    EXPECT_TRUE(top[3]->text().isEmpty());
+    EXPECT_EQ(top[4]->text(), QStringLiteral("Exit"));
+
+    const QList<QAction*> connect = w().Connect1->actions();
+    ASSERT_EQ(connect.size(), 2);
+    EXPECT_EQ(connect[0]->text(), QStringLiteral("START"));
+    EXPECT_EQ(connect[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
+    EXPECT_EQ(connect[1]->text(), QStringLiteral("STOP"));
+
+    const QList<QAction*> record = w().Record1->actions();
+    const std::vector<QString> expected = {"New", "Save", "", "1000", "5000", "10000", "50000", "100000", "limitless"};
+    ASSERT_EQ(record.size(), qsizetype(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(record[qsizetype(i)]->text(), expected[i]) << i;
+        EXPECT_EQ(record[qsizetype(i)]->isChecked(), expected[i] == "10000") << i;
+    }
+    EXPECT_TRUE(record[2]->isSeparator());
+}
+
+TEST_F(MainWindowTest, TimersRunFromTheStart) {
+    EXPECT_EQ(w().ConTimer->interval(), 100);
+    EXPECT_EQ(w().Trecord->interval(), 1000);
+    EXPECT_TRUE(w().ConTimer->isActive());
+    EXPECT_TRUE(w().Trecord->isActive());
+}
+
+TEST_F(MainWindowTest, LowerStripStartsOutOfView) {
+    EXPECT_EQ(w().frameGeometry().height(), 520);
+    const int visibleBottom = w().height();  // bottom of the window's client area
+    for (QWidget* lower : {static_cast<QWidget*>(w().Panel2), static_cast<QWidget*>(w().Panel3),
+                           static_cast<QWidget*>(w().HistoryListBox), static_cast<QWidget*>(w().BTCon)}) {
+        const int top = lower->mapTo(&w(), QPoint(0, 0)).y();
+        EXPECT_GE(top, visibleBottom) << lower->metaObject()->className();
+    }
+    // Made taller, the whole designed client area shows.
+    w().resize(w().width(), 700);
+    QCoreApplication::processEvents();
+    const int bottom = w().HistoryListBox->mapTo(&w(), QPoint(0, w().HistoryListBox->height())).y();
+    EXPECT_LE(bottom, w().height());
+}
+
+TEST_F(MainWindowTest, ResizeKeepsRightEdgeOffsets) {
+    for (int width : {717, 900, 1200}) {
+        w().resize(width, 600);
+        QCoreApplication::processEvents();
+        const int outer = w().frameGeometry().width();
+        EXPECT_EQ(w().BtExit->x(), outer - 80) << width;
+        EXPECT_EQ(w().BTCon->x(), outer - 190) << width;
+        EXPECT_EQ(w().BtDiscon->x(), outer - 190) << width;
+    }
+    for (int kdWidth : {371, 500, 200}) {
+        w().KD->resize(kdWidth, 143);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w().KdFd->x(), kdWidth - 30) << kdWidth;
+        EXPECT_EQ(w().KdSx->x(), kdWidth - 30) << kdWidth;
+    }
+}
+
+TEST_F(MainWindowTest, ClearEmptiesLogAndMemo) {
+    w().Log(QStringLiteral("line 1"));
+    w().Log(QStringLiteral("line 2"));
+    w().Memo1->setPlainText(QStringLiteral("5A00"));
+    QTest::mouseClick(w().ClearBtn, Qt::LeftButton);
+    EXPECT_EQ(w().HistoryListBox->count(), 0);
+    EXPECT_TRUE(w().Memo1->toPlainText().isEmpty());
+}
+
+// EXIT, menu Exit, the hidden Exit panel and the close button all close the record table
+// before the application is asked to end.
+TEST_F(MainWindowTest, EveryExitPathClosesTheTableThenQuits) {
+    const std::vector<std::pair<const char*, std::function<void(TFCOMM&)>>> paths = {
+        {"EXIT button", [](TFCOMM& win) { QTest::mouseClick(win.BitBtn1, Qt::LeftButton); }},
+        {"menu Exit", [](TFCOMM& win) { win.EXIT1->trigger(); }},
+        {"Exit panel", [](TFCOMM& win) { win.BtExit1Click(); }},
+        {"close button", [](TFCOMM& win) { win.close(); }},
+    };
+    for (const auto& [name, exitPath] : paths) {
+        window_.reset();
+        window_ = std::make_unique<TFCOMM>();
+        window_->show();
+        ASSERT_TRUE(w().T22GDB->IsOpen()) << name << ": the record table opens at start";
+        bool openAtQuit = true;
+        quitCalls_ = 0;
+        Ui::QuitApplication = [&] {
+            openAtQuit = w().T22GDB->IsOpen();
+            quitCalls_++;
+        };
+        exitPath(w());
+        EXPECT_EQ(quitCalls_, 1) << name;
+        EXPECT_FALSE(openAtQuit) << name;
+    }
+}
+
+// An exception escaping a handler is shown by the general error handler and the program goes on.
+TEST(GeneralErrorHandler, ExceptionFromEventLoopHandlersIsShownAndProgramContinues) {
+    std::vector<QString> errors;
+    Ui::ShowError = [&](const QString& t) { errors.push_back(t); };
+
+    QPushButton button(QStringLiteral("throws"));
+    QObject::connect(&button, &QPushButton::clicked, [] { throw std::runtime_error("click failed"); });
+    button.show();
+    QTest::mouseClick(&button, Qt::LeftButton);
+
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        if (ticks == 1) throw std::runtime_error("timer failed");
+    });
+    timer.start(1);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3, 2000);  // the timer keeps running after the failure
+    timer.stop();
+
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], QStringLiteral("click failed"));
+    EXPECT_EQ(errors[1], QStringLiteral("timer failed"));
+
+    // Direct calls from code (device callbacks) go through Guard.
+    bool after = false;
+    Guard([] { throw std::runtime_error("callback failed"); });
+    after = true;
+    EXPECT_TRUE(after);
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[2], QStringLiteral("callback failed"));
+    Ui::ResetHooks();
+}
+
+}  // namespace
