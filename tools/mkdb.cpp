@@ -1,9 +1,26 @@
-// Writes the empty record table file Ms35fdb.DB (our own Paradox writer).
+// Writes the empty record table file Ms35fdb.DB with our own Paradox writer.
+//   ms42k_mkdb [PATH]      (default: Ms35fdb.DB in the current folder)
+// Fields, in order: No (long integer), Time (time), DC/AC (alpha 2), Value (alpha 10),
+// Unit (alpha 6), AUTO (alpha 4), Nval (number).
 #include <cstdio>
+#include <string>
+
+#include "records/datafiles.h"
+#include "records/paradox.h"
+#include "records/recordtable.h"
 
 int main(int argc, char** argv) {
-    (void)argc;
-    (void)argv;
-    std::fprintf(stderr, "mkdb: the Paradox writer is not built yet\n");
-    return 1;
+    const std::string path = argc > 1 ? argv[1] : "Ms35fdb.DB";
+    try {
+        PxWriteOptions opt;
+        opt.tableName = "Ms35fdb.DB";
+        const std::vector<uint8_t> bytes =
+            WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return nullptr; }, opt);
+        WriteFileAtomically(path, bytes.data(), bytes.size());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ms42k_mkdb: %s\n", e.what());
+        return 1;
+    }
+    std::printf("wrote %s\n", path.c_str());
+    return 0;
 }

@@ -15,6 +15,9 @@ struct Subcommand {
 
 // Each subcommand joins this table when its area provides it.
 const Subcommand kSubcommands[] = {
+    {"report", "report IN.db --pdf OUT.pdf   the record table's printed report as a PDF file", CmdReport},
+    {"convert", "convert IN OUT               an old table file as text (or, for OUT ending in .db, a Paradox copy)", CmdConvert},
+    {"decode", "decode [FILE]                decode frame texts (one per line; stdin without FILE)", CmdDecode},
     {nullptr, nullptr, nullptr},
 };
 

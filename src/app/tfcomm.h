@@ -291,12 +291,42 @@ private:
 public:
     // ---- area-private state: each area adds its own members in its own block ----
     // [records state]
+    bool RecordsUnsaved = false;         // rows appended since the last save, New or Open
+    bool RecordClosedErrorShown = false; // a reading met a closed table and that was reported
     // [end records state]
     // [meter state]
+    // For the frame links: runs LcdDisplay42 on State.FrameHex; a frame that fails (decoder
+    // conversion or recording error) is logged once in HistoryListBox, no dialog, and false is
+    // returned. Never throws, so reception goes on with the next frame.
+    bool LcdDisplay42Logged() noexcept;
+    // The chart's paging: points per page (0 or less: one page) and the current page from 1.
+    int32_t ChtshowMaxPointsPerPage = 161;
+    int32_t ChtshowPage = 1;
+    int32_t ChtshowPageCount() const;
+    void ChtshowSetPage(int32_t page);  // clamped into 1 .. page count
+    void ChtshowSetMaxPointsPerPage(int32_t pointsPerPage);
+    void ChtshowShowPage();  // the bottom axis shows the current page
+    // Where "Save" writes the chart bitmap: "c:\databmp.bmp" on Windows, else databmp.bmp in
+    // the home folder.
+    QString ChartBitmapPath;
     // [end meter state]
     // [usb state]
+    // The name a device is listed and logged under.
+    QString DeviceDisplayName(THidDevice* HidDev);
+    // The device attached to an entry of DevListBox (nullptr: none).
+    THidDevice* DevListDevice(int row) const;
+    // SelectedDevice := the device of the selected DevListBox entry; false when there is none.
+    bool PickSelectedDevice();
+    // Frames decoded from the cable since start (for the live display and the tests).
+    uint64_t UsbFramesDecoded = 0;
     // [end usb state]
     // [serial state]
+    // The decoder a qualifying serial line runs; empty: LcdDisplay42. Code that wants to
+    // watch or stand in for the decoder on the serial path sets it.
+    std::function<void()> SerialDecoder;
+    // The device path COM1 stands for: the --com1 option, else the environment variable
+    // MS42K_COM1, else the system's first serial port.
+    std::string SerialCom1Device() const;
     // [end serial state]
     // [print state]
     // [end print state]

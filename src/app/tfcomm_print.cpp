@@ -1,6 +1,34 @@
-// Printed report of the record table.
-#include "app/tfcomm.h"
+// Printed report of the record table: the "Print" speed button opens the report's print
+// preview; the hidden "Print" button does nothing.
+#include <QPrintPreviewDialog>
 
+#include "app/application.h"
+#include "app/tfcomm.h"
+#include "chart/report.h"
+#include "chart/report_preview.h"
+#include "records/recordtable.h"
+
+// BtPrint and Print are connected to their handlers with the other controls in BindHandlers.
 void TFCOMM::BindPrintHandlers() {}
-void TFCOMM::BtPrintClick() {}
+
+void TFCOMM::BtPrintClick() {
+    // One preview at a time: a click while it is showing only brings it to the front.
+    if (QuickRep1Preview && QuickRep1Preview->isVisible()) {
+        QuickRep1Preview->raise();
+        QuickRep1Preview->activateWindow();
+        return;
+    }
+    // The rows are copied when the pages are generated; readings recorded while the preview
+    // is open are not in it.
+    auto takeRows = [this]() -> ReportRows {
+        if (!T22GDB) return {};
+        return SnapshotRows(TableRowSource<RecordTable>(*T22GDB));
+    };
+    auto* preview = new ReportPreviewDialog(takeRows, HandleException, this);
+    preview->setObjectName(QStringLiteral("QuickRep1Preview"));
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    QuickRep1Preview = preview;
+    preview->show();
+}
+
 void TFCOMM::PrintClick() {}

@@ -74,7 +74,12 @@ ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* da
             v.FrameHex = v.BurstText;
             v.FrameLen = int32_t(v.BurstText.size());
         } else {
-            v.FrameHex += v.BurstText;
+            // A text already longer than the longest frame can never become complete again;
+            // it is not grown further, so a stream without frame starts cannot fill memory.
+            if (v.FrameHex.size() <= kWaveformFrameChars) {
+                v.FrameHex += v.BurstText;
+                out.appended = true;
+            }
             v.FrameLen += int32_t(v.BurstText.size());
         }
         out.frameComplete = IsCompleteFrame(v.FrameHex);

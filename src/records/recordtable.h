@@ -1,10 +1,99 @@
 #pragma once
-// The record table over a Paradox table file (engine to be filled in).
+// The record table: a Paradox table file opened exclusively (an OS lock on the file, held
+// until Close or the end of the process), all of its rows read into memory, and the rows
+// appended by recording kept in memory next to them (cached updates: recording never writes
+// into the file). Rows are stored compactly in the file's own record layout.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
 #include <string>
+
+#include "records/paradox.h"
+
+// An error of the record table: the message names the file and the reason.
+class TableError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One appended reading, the values of the seven record fields.
+struct RecordRow {
+    int32_t No = 0;
+    double Time = 0.0;  // date-time as floating days since 1899-12-30; the field keeps what its type holds
+    std::string DcAc;
+    std::string Value;
+    std::string Unit;
+    std::string Auto;
+    float Nval = 0.0f;
+};
+
+// The grid's six columns, in order.
+enum RecordColumn : int { ColNo = 0, ColTime, ColDcAc, ColValue, ColUnit, ColAuto, kRecordColumns };
 
 class RecordTable {
 public:
-    RecordTable() = default;
-    void Close() {}
-    bool IsOpen() const { return false; }
+    // Names of the seven record fields (matched without regard to case).
+    static constexpr const char* kFieldNames[7] = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO", "Nval"};
+    static constexpr int kNval = 6;
+    // The structure of the shipped empty table Ms35fdb.DB.
+    static PxSchema DefaultSchema();
+
+    RecordTable();
+    ~RecordTable();
+    RecordTable(const RecordTable&) = delete;
+    RecordTable& operator=(const RecordTable&) = delete;
+
+    // Closes the current table (the lock is released) and opens path: locks it exclusively,
+    // reads every row and checks that the seven record fields exist. On failure the table
+    // stays closed and the rows it held before stay readable (so they can still be saved);
+    // throws TableError naming the file and the reason.
+    void Open(const std::string& path);
+    // Releases the file and its lock. The rows stay readable until the next Open or Empty.
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    // The path as given to the last Open (also after a failed one).
+    const std::string& FileName() const { return path_; }
+
+    // Rows: the file's rows first, then the appended ones.
+    size_t RowCount() const { return rows_.size(); }
+    size_t FileRowCount() const { return fileRows_; }
+    const PxSchema& Schema() const { return schema_; }
+    const RowStore& Rows() const { return rows_; }
+    // One record as stored (Schema().recordSize bytes).
+    const uint8_t* RowData(size_t row) const { return rows_.Row(row); }
+
+    // The grid's text of a cell: column 0..5 = No, Time, DC/AC, Value, Unit, AUTO. Unit is the
+    // raw segment-font code (show it through SegmentText). Empty fields give empty texts.
+    std::string CellText(size_t row, int column) const;
+    // Any field of the table as text (PxFieldText).
+    std::string FieldText(size_t row, size_t field) const;
+    // Index in Schema().fields of a grid column's field, -1 when the table has none.
+    int ColumnField(int column) const { return column >= 0 && column < kRecordColumns ? colField_[column] : -1; }
+
+    // Appends a row (cached: never written to the file). Throws TableError when the table is
+    // not open.
+    void Append(const RecordRow& row);
+    // Removes every row, the file's and the appended ones; the file itself is not touched.
+    void Empty();
+
+    // Bytes held for the rows.
+    size_t BytesAllocated() const { return rows_.BytesAllocated(); }
+
+private:
+    void MapColumns();
+
+    std::string path_;
+    int fd_ = -1;
+    PxSchema schema_;
+    RowStore rows_;
+    size_t fileRows_ = 0;
+    int colField_[7] = {-1, -1, -1, -1, -1, -1, -1};
 };
+
+// ---- date-time helpers (floating days since 1899-12-30, local time) ----
+// The current local date and time.
+double NowDateTime();
+// Milliseconds since midnight of a date-time (its time-of-day part, rounded to the ms).
+int64_t TimeOfDayMs(double dateTime);
+// A date-time of the time of day h:m:s (no date part).
+double EncodeTime(int h, int m, int s, int ms = 0);

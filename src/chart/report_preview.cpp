@@ -1,0 +1,104 @@
+#include "chart/report_preview.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QPaintEngine>
+#include <QPrintEngine>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <memory>
+
+namespace {
+QPrinter* NewReportPrinter() {
+    auto* printer = new QPrinter(QPrinter::HighResolution);
+    SetReportPage(*printer);
+    printer->setCopyCount(1);
+    printer->setDuplex(QPrinter::DuplexNone);
+    printer->setPrintRange(QPrinter::AllPages);
+    printer->setFromTo(0, 0);
+    printer->setPaperSource(QPrinter::Auto);
+    printer->setDocName(QString::fromLatin1(kReportTitle));
+    return printer;
+}
+}  // namespace
+
+ReportPreviewDialog::ReportPreviewDialog(std::function<ReportRows()> takeRows,
+                                         std::function<void(std::exception_ptr)> onError,
+                                         QWidget* parent)
+    : QPrintPreviewDialog(NewReportPrinter(), parent),
+      printer_(printer()),
+      takeRows_(std::move(takeRows)),
+      onError_(std::move(onError)) {
+    setWindowTitle(tr("Print Preview"));
+    // The printer must outlive the preview widget and the print dialogs that refer to it:
+    // they are all gone when QObject's destructor announces the end of this dialog.
+    // Generate() keeps its own reference while it runs.
+    connect(this, &QObject::destroyed, [owned = printer_] { (void)owned; });
+    connect(this, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* p) { Generate(p); });
+}
+
+ReportPreviewDialog::~ReportPreviewDialog() = default;
+
+void ReportPreviewDialog::Generate(QPrinter* printer) {
+    if (generating_) return;  // a nested request while the event loop runs between pages
+    generating_ = true;
+    cancelled_ = false;
+    pagesGenerated_ = 0;
+    // The preview swaps in its own paint engine; a real print run paints through the
+    // printer's print engine.
+    const bool printing = printer->printEngine() != nullptr &&
+                          dynamic_cast<void*>(printer->paintEngine()) ==
+                              dynamic_cast<void*>(printer->printEngine());
+    const QPointer<ReportPreviewDialog> self(this);
+    const std::shared_ptr<QPrinter> keepPrinter = printer_;
+    // Owned by its parent window as well: deleted here, or with the parent if that goes first.
+    QPointer<QProgressDialog> progress;
+    struct DropProgress {
+        QPointer<QProgressDialog>& p;
+        ~DropProgress() { delete p.data(); }
+    } dropProgress{progress};
+    try {
+        if (!rowsTaken_) {
+            rows_ = takeRows_ ? takeRows_() : ReportRows{};
+            rowsTaken_ = true;
+        }
+        const int pages = PageCount(rows_.size(), ReportLayoutFor(printer->pageLayout()));
+        const bool withProgress = pages > kPagesWithoutProgress;
+        if (withProgress) {
+            progress = new QProgressDialog(tr("Generating the report pages..."), tr("Cancel"), 0,
+                                           pages, parentWidget() ? parentWidget() : this);
+            progress->setWindowTitle(tr("Print Preview"));
+            progress->setWindowModality(Qt::ApplicationModal);
+            progress->setMinimumDuration(0);
+            progress->setAutoReset(false);
+            progress->setAutoClose(false);
+            progress->setValue(0);
+            progress_ = progress.data();
+        }
+        const int done = PaintReport(*printer, rows_, [&](int pageDone, int pageCount) {
+            emit PageGenerated(pageDone, pageCount);
+            if (!withProgress) return true;
+            if (progress) progress->setValue(pageDone);
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (self && progress && !progress->wasCanceled()) return true;
+            // Stopped: a print run is aborted while its painter is still active, so that the
+            // pages painted so far do not reach the printer.
+            if (printing) printer->abort();
+            return false;
+        });
+        if (!self) return;
+        pagesGenerated_ = done;
+        cancelled_ = withProgress && done < pages;
+    } catch (...) {
+        if (!self) return;
+        progress_ = nullptr;
+        generating_ = false;
+        if (onError_) onError_(std::current_exception());
+        return;
+    }
+    progress_ = nullptr;
+    generating_ = false;
+    // A cancelled preview closes: a report cut short is not offered for printing.
+    if (cancelled_ && !printing) QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
+}

@@ -1,0 +1,12 @@
+#pragma once
+// The system's HID services on Linux: hidraw nodes through hidapi, report descriptors from
+// the hidraw driver, device changes from a udev monitor on the hidraw subsystem (delivered on
+// the GUI thread).
+#include <memory>
+
+#include "link/hidbackend.h"
+
+// The udev rule that gives the user read and write access to the cable's hidraw node.
+inline constexpr const char* kHidrawUdevRule = "/etc/udev/rules.d/70-ms42k-cable.rules";
+
+std::shared_ptr<HidBackend> MakeHidrawBackend();

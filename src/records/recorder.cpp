@@ -1,0 +1,74 @@
+#include "records/recorder.h"
+
+#include <cmath>
+
+#include "meter/convert.h"
+
+int32_t SampleSecondsFromText(const std::string& text) {
+    if (text.empty() || text == "-" || text == "+") return 0;
+    return StrToInt(text);
+}
+
+GateResult OfferReading(RecordTable& table, const Reading& reading, const RecordOptions& options, RecordCounters c,
+                        double now) {
+    // 1. Limit: at most RecordLimit rows between two resets of the count.
+    if (c.RecordsAppended >= options.RecordLimit) return GateResult::LimitReached;
+    // 2. Sampling interval.
+    if (options.SamplingOn && c.SampleCountdown != 0) return GateResult::Sampling;
+    // 3. Repeat suppression: the dropped reading uses up its number.
+    std::string key = reading.ValueText + reading.AcDcText + reading.SymbolText + reading.AutoText;
+    if (options.RepeatSuppression && key == c.LastReadingKey) {
+        ++c.RecordNo;
+        return GateResult::Repeated;
+    }
+    // 4.
+    c.LastReadingKey = std::move(key);
+    // 5. Reload the countdown (whether sampling is on or not).
+    c.SampleCountdown = SampleSecondsFromText(options.SamplingText);
+    // 6.
+    ++c.RecordsAppended;
+    // 7.-9.
+    RecordRow row;
+    row.Value = reading.ValueText;
+    row.Nval = reading.ValueNum;
+    row.Time = options.RecallOn ? c.RecallStamp : now - std::trunc(now);
+    row.No = c.RecordNo;
+    row.DcAc = reading.AcDcText;
+    row.Unit = reading.SymbolText;
+    row.Auto = reading.AutoText;
+    table.Append(row);
+    // 10.
+    ++c.RecordNo;
+    return GateResult::Appended;
+}
+
+void SamplingTick(const RecordOptions& options, int32_t& sampleCountdown) {
+    if (options.SamplingOn && sampleCountdown > 0) --sampleCountdown;
+}
+
+double StepRecallStamp(int32_t& hour, int32_t& minute, int32_t& second, int32_t interval) {
+    second += interval;
+    while (second > 59) {
+        second -= 60;
+        minute += 1;
+        if (minute > 59) {
+            minute -= 60;
+            hour += 1;
+            if (hour > 23) hour = 0;
+        }
+    }
+    return EncodeTime(hour, minute, second);
+}
+
+void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo) {
+    RecordRow row;
+    row.Value = reading.ValueText;
+    row.Nval = reading.ValueNum;
+    row.Time = stamp;
+    row.No = recordNo;
+    row.DcAc = reading.AcDcText;
+    row.Unit = reading.SymbolText;
+    row.Auto = reading.AutoText;
+    table.Append(row);
+    ++recordNo;
+}

@@ -1,0 +1,465 @@
+// The live display in the window: the test frame end to end, waveform frames, failing frames,
+// the gauge picture, the limits, and the chart panel's tools.
+#include <gtest/gtest.h>
+
+#include <QAreaSeries>
+#include <QCheckBox>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QValueAxis>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "app/application.h"
+#include "app/tfcomm.h"
+#include "app/widgets.h"
+#include "meter/convert.h"
+#include "meter/gaugegeometry.h"
+#include "meter/gaugeimage.h"
+#include "meter/lcdpanel.h"
+#include "meter/meterframe.h"
+#include "records/recordtable.h"
+
+namespace {
+
+// A window started in a folder holding a fresh record table, with hooks that never block.
+class MeterWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"),
+                                dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
+        oldCwd_ = QDir::currentPath();
+        QDir::setCurrent(dir_.path());
+        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t); };
+        Ui::ShowError = [this](const QString& t) { errors_.push_back(t); };
+        Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
+        Ui::QuitApplication = [] {};
+        AppOptions options;
+        options.dataDir = dir_.path().toStdString();
+        window_ = std::make_unique<TFCOMM>(options);
+        window_->show();
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        window_.reset();
+        QDir::setCurrent(oldCwd_);
+        Ui::ResetHooks();
+    }
+    TFCOMM& w() { return *window_; }
+
+    void Show(const std::string& frame) {
+        w().State.FrameHex = frame;
+        w().LcdDisplay42();
+    }
+    static std::string Frame(const std::string& display, char sign = ' ', char prefix = ' ', char mode = '0') {
+        FrameContent c;
+        c.display = display;
+        c.sign = sign;
+        c.prefix = prefix;
+        c.modeDigit = mode;
+        return EncodeFrame(c);
+    }
+    static std::string WaveFrame(const std::vector<uint8_t>& samples, uint8_t offset = 0) {
+        FrameContent c;
+        c.wave = samples;
+        c.offset = offset;
+        return EncodeFrame(c);
+    }
+
+    const QImage& Gauge() { return w().KD1->Canvas(); }
+    bool Black(int x, int y) { return qGray(Gauge().pixel(x, y)) < 60; }
+    bool Red(int x, int y) {
+        const QRgb c = Gauge().pixel(x, y);
+        return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+    }
+    // Black pixels of one picture row between x0 and x1, as their x positions.
+    std::vector<int> BlackInRow(int y, int x0, int x1) {
+        std::vector<int> xs;
+        for (int x = x0; x <= x1; ++x)
+            if (Black(x, y)) xs.push_back(x);
+        return xs;
+    }
+    // The arc dot j of the 800-step arc, the centre of its ellipse.
+    QPoint ArcDot(int j) {
+        const GaugeGeometry g = ComputeGaugeGeometry(w().KD->width(), w().KD->height());
+        const GaugePoint p = GaugePointAt(g, GaugeStepAngle(g, 800, j), 3);
+        return QPoint(p.X + 1, p.Y + 1);
+    }
+    std::vector<QPointF> Points1() {
+        const QList<QPointF> p = w().Series1->points();
+        return std::vector<QPointF>(p.begin(), p.end());
+    }
+    QValueAxis* Axis(Qt::Orientation o) { return qobject_cast<QValueAxis*>(w().ChtshowChart->axes(o).first()); }
+
+    QTemporaryDir dir_;
+    QString oldCwd_;
+    std::vector<QString> messages_;
+    std::vector<QString> errors_;
+    std::unique_ptr<TFCOMM> window_;
+};
+
+TEST_F(MeterWindowTest, StartUpShowsFormLcdEmptyChartAndUprightNeedle) {
+    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("3.999"));
+    EXPECT_EQ(w().Panel1->AnnunciatorText(), QStringLiteral("V"));
+    EXPECT_EQ(w().Series1->count(), 1);
+    EXPECT_EQ(w().Series2Line->count(), 1);
+    EXPECT_TRUE(w().Series1->isVisible());
+    EXPECT_FALSE(w().Series2->isVisible());
+    EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->min(), -61.0);
+    EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->max(), 60.0);
+    EXPECT_EQ(w().ComboBox1->currentIndex(), 0);
+    EXPECT_TRUE(w().CONokN->isVisibleTo(w().KD));
+    EXPECT_FALSE(w().CONok->isVisibleTo(w().KD));
+    // The needle stands upright under the top of the arc: one narrow black run around x 186.
+    const std::vector<int> row = BlackInRow(90, 100, 270);
+    ASSERT_FALSE(row.empty());
+    EXPECT_LE(row.size(), 3u);
+    EXPECT_NEAR(row.front(), 185, 2);
+    EXPECT_EQ(w().State.NeedleTipX, 186);
+    EXPECT_EQ(w().State.NeedleTipY, 34);
+    // The arc is solid black at its ends and top, and the dial has no red.
+    for (int j : {0, 6, 400, 800}) EXPECT_TRUE(Black(ArcDot(j).x(), ArcDot(j).y())) << j;
+}
+
+TEST_F(MeterWindowTest, TestFrameEndToEnd) {
+    const size_t rowsBefore = w().T22GDB->RowCount();
+    w().Onescope->click();  // a trace that the test frame must clear
+    ASSERT_EQ(w().Series1->count(), 161);
+    w().Button4Click();
+
+    EXPECT_EQ(w().State.FrameHex, kTestFrameHex);
+    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("00.66"));
+    EXPECT_EQ(w().Panel1->AnnunciatorText(), QStringLiteral("DC V"));
+    EXPECT_FALSE(w().Panel1->IsShown(LcdElement::LcdFH));
+    EXPECT_EQ(w().State.ValueText, "00.66");
+    EXPECT_EQ(w().State.SymbolText, " V");
+    EXPECT_EQ(w().State.AcDcText, "DC");
+    EXPECT_EQ(w().State.AutoText, "");
+    EXPECT_EQ(w().State.ValueNum, 66.0f);
+    EXPECT_EQ(w().PBar2->value(), 1);
+    EXPECT_EQ(w().USBtxt->text(), QStringLiteral("6"));
+    EXPECT_TRUE(w().CONok->isVisibleTo(w().KD));
+    EXPECT_FALSE(w().CONokN->isVisibleTo(w().KD));
+    EXPECT_TRUE(w().ScopeNo->isVisibleTo(w().Chtshow));
+    EXPECT_FALSE(w().Scopeok->isVisibleTo(w().Chtshow));
+    // The needle moved a little right of upright (406), and only one needle is left.
+    const GaugeGeometry g = ComputeGaugeGeometry(w().KD->width(), w().KD->height());
+    const NeedleLine n = GaugeNeedle(g, 406, 80, false);
+    EXPECT_EQ(w().State.NeedleTipX, n.Tip.X);
+    EXPECT_EQ(w().State.NeedleEndX, n.End.X);
+    EXPECT_GT(n.Tip.X, 186);
+    const std::vector<int> row = BlackInRow(90, 100, 270);
+    ASSERT_FALSE(row.empty());
+    EXPECT_LE(row.size(), 3u);
+    EXPECT_GT(row.front(), 186);
+    EXPECT_TRUE(Black(ArcDot(400).x(), ArcDot(400).y()));  // the dial is left intact
+    // A row in the grid.
+    ASSERT_EQ(w().T22GDB->RowCount(), rowsBefore + 1);
+    EXPECT_EQ(w().T22GDB->CellText(rowsBefore, ColValue), "00.66");
+    EXPECT_EQ(w().T22GDB->CellText(rowsBefore, ColDcAc), "DC");
+    // The chart is reset: one sample point, no trace.
+    EXPECT_EQ(w().Series1->count(), 1);
+    EXPECT_EQ(w().Series2Line->count(), 1);
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MeterWindowTest, ReadingsDriveLcdGaugeAndBar) {
+    struct Case {
+        const char* name;
+        std::string frame;
+        const char* lcd;
+        const char* annunciators;
+        float valueNum;
+        int bar;
+    };
+    const Case cases[] = {
+        {"negative millivolt", Frame("12.34", '-', 'm'), "-12.34", "DC m V", -1234, 12},
+        {"overload", Frame(" 0.L ", ' ', 'M', '4'), " 0.L ", "M Ω", 60, 40},
+        {"bar beyond its range", Frame("99.99"), "99.99", "DC V", 9999, 40},
+        {"duty", EncodeFrame(FrameContent{'2', '1', 0, ' ', "50.0 ", 'k'}), "50.0 ", "k DUTY", 500, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Show(c.frame);
+        EXPECT_EQ(w().Panel1->DisplayText(), QString::fromUtf8(c.lcd));
+        EXPECT_EQ(w().Panel1->AnnunciatorText(), QString::fromUtf8(c.annunciators));
+        EXPECT_EQ(w().State.ValueNum, c.valueNum);
+        EXPECT_EQ(w().PBar2->value(), c.bar);
+    }
+}
+
+TEST_F(MeterWindowTest, WaveformFrameDrawsAndReplacesTheTrace) {
+    std::vector<uint8_t> first(320, 0), second(320, 0);
+    for (int i = 0; i < 160; ++i) {
+        first[size_t(2 * i)] = uint8_t(i % 40);  // a rising saw
+        second[size_t(2 * i + 1)] = 0xF6;        // -10 everywhere
+    }
+    Show(WaveFrame(first));
+    std::vector<QPointF> p = Points1();
+    ASSERT_EQ(p.size(), 161u);
+    for (int i = 0; i < 160; ++i) {
+        EXPECT_DOUBLE_EQ(p[size_t(i + 1)].x(), i + 1.0);
+        EXPECT_DOUBLE_EQ(p[size_t(i + 1)].y(), double(i % 40));
+    }
+    EXPECT_EQ(w().ChtshowPageCount(), 1);
+    Show(WaveFrame(second, 0x05));
+    p = Points1();
+    ASSERT_EQ(p.size(), 161u);
+    for (int i = 1; i <= 160; ++i) EXPECT_DOUBLE_EQ(p[size_t(i)].y(), -5.0);
+    // A reading frame clears it.
+    Show(kTestFrameHex);
+    EXPECT_EQ(w().Series1->count(), 1);
+}
+
+TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
+    w().Button4Click();
+    const size_t rows = w().T22GDB->RowCount();
+    const int tipX = w().State.NeedleTipX;
+    // Mode digit "B": digits, sign and prefix are shown, then the mode conversion fails.
+    w().State.FrameHex = Frame("12.34", '-', 'k', 'B');
+    try {
+        w().LcdDisplay42();
+        ADD_FAILURE() << "no conversion error";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(std::string(e.what()), "'B' is not a valid integer value");
+    }
+    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("-12.34"));
+    EXPECT_EQ(w().Panel1->AnnunciatorText(), QStringLiteral("k"));
+    EXPECT_EQ(w().State.SymbolText, "k");
+    EXPECT_EQ(w().State.AcDcText, "");
+    EXPECT_EQ(w().State.ValueText, "00.66");  // not reached: the previous frame's
+    EXPECT_EQ(w().State.ValueNum, 66.0f);
+    EXPECT_EQ(w().State.NeedleTipX, tipX);
+    EXPECT_EQ(w().T22GDB->RowCount(), rows);
+
+    // A value that is no number: the panel and ValueText are updated, nothing after them.
+    w().State.FrameHex = Frame("1.2.3");
+    EXPECT_THROW(w().LcdDisplay42(), EConvertError);
+    EXPECT_EQ(w().State.ValueText, "1.2.3");
+    EXPECT_EQ(w().State.SymbolText, " V");
+    EXPECT_EQ(w().State.ValueNum, 66.0f);
+    EXPECT_EQ(w().T22GDB->RowCount(), rows);
+}
+
+TEST_F(MeterWindowTest, LoggedDisplayReportsEachFailingFrameOnceAndGoesOn) {
+    const int logBefore = w().HistoryListBox->count();
+    w().State.FrameHex = Frame("12.34", ' ', ' ', 'C');
+    EXPECT_FALSE(w().LcdDisplay42Logged());
+    ASSERT_EQ(w().HistoryListBox->count(), logBefore + 1);
+    EXPECT_TRUE(w().HistoryListBox->item(logBefore)->text().contains(QStringLiteral("'C' is not a valid integer value")));
+    EXPECT_FALSE(w().LcdDisplay42Logged());  // the next failing frame: one more line
+    EXPECT_EQ(w().HistoryListBox->count(), logBefore + 2);
+    EXPECT_TRUE(errors_.empty());  // no modal dialog
+    w().State.FrameHex = kTestFrameHex;
+    EXPECT_TRUE(w().LcdDisplay42Logged());
+    EXPECT_EQ(w().HistoryListBox->count(), logBefore + 2);
+    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("00.66"));
+}
+
+TEST_F(MeterWindowTest, LimitsColourTheArcAndRemoveTheNeedle) {
+    ASSERT_FALSE(BlackInRow(90, 100, 270).empty());
+    // Checking SetMaxB with the form's 40000: nothing red, limit read from the text.
+    w().SetMaxB->click();
+    EXPECT_EQ(w().State.MaxLimit, 40000.0f);
+    for (int j : {0, 400, 800}) EXPECT_FALSE(Red(ArcDot(j).x(), ArcDot(j).y())) << j;
+    EXPECT_TRUE(BlackInRow(90, 100, 270).empty());  // the dial redraw removed the needle
+    // Empty text: limit 0, dots from j = 7 red.
+    w().Setmax->setText(QString());
+    EXPECT_EQ(w().State.MaxLimit, 0.0f);
+    EXPECT_TRUE(Red(ArcDot(400).x(), ArcDot(400).y()));
+    EXPECT_TRUE(Red(ArcDot(800).x(), ArcDot(800).y()));
+    EXPECT_FALSE(Red(ArcDot(0).x(), ArcDot(0).y()));
+    // "-" in SetMin with SetMinB: limit 0, dots 0 .. 5 red.
+    w().SetMinB->click();
+    w().SetMin->setText(QStringLiteral("-"));
+    EXPECT_EQ(w().State.MinLimit, 0.0f);
+    EXPECT_TRUE(Red(ArcDot(0).x(), ArcDot(0).y()));
+    // A leading plus sign is accepted.
+    w().Setmax->setText(QStringLiteral("+25"));
+    EXPECT_EQ(w().State.MaxLimit, 25.0f);
+    // Text that is no integer: the error names it; limit and dial keep their state.
+    const QImage before = Gauge();
+    {
+        const QSignalBlocker block(w().Setmax);
+        w().Setmax->setText(QStringLiteral("1-2"));
+    }
+    try {
+        w().SetmaxExit();
+        ADD_FAILURE() << "no conversion error";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(std::string(e.what()), "'1-2' is not a valid integer value");
+    }
+    EXPECT_EQ(w().State.MaxLimit, 25.0f);
+    EXPECT_TRUE(Gauge() == before);
+    // The next reading brings a needle back.
+    w().Button4Click();
+    EXPECT_FALSE(BlackInRow(90, 100, 270).empty());
+}
+
+TEST_F(MeterWindowTest, LimitKeyFilter) {
+    struct Case {
+        char key;
+        bool passes;
+    };
+    const Case cases[] = {{'0', true}, {'9', true}, {'+', true}, {'-', true}, {8, true},
+                          {'a', false}, {' ', false}, {'.', false}, {',', false}, {'e', false}};
+    for (const Case& c : cases) {
+        char key = c.key;
+        w().SetmaxKeyPress(w().Setmax, key);
+        EXPECT_EQ(key, c.passes ? c.key : 0) << int(c.key);
+    }
+}
+
+TEST_F(MeterWindowTest, OneScopeDrawsTheTestSine) {
+    w().Onescope->click();
+    const std::vector<QPointF> p = Points1();
+    ASSERT_EQ(p.size(), 161u);
+    double lo = 0, hi = 0;
+    for (size_t i = 0; i < p.size(); ++i) {
+        EXPECT_DOUBLE_EQ(p[i].x(), double(i));
+        lo = std::min(lo, p[i].y());
+        hi = std::max(hi, p[i].y());
+    }
+    EXPECT_DOUBLE_EQ(p[0].y(), 0.0);
+    EXPECT_NEAR(p[8].y(), 50.0 * 0.8414709848, 1e-9);  // sin(1)
+    EXPECT_GT(hi, 49.9);
+    EXPECT_LE(hi, 50.0);
+    EXPECT_LT(lo, -49.9);
+    EXPECT_GE(lo, -50.0);
+    EXPECT_TRUE(w().Scopeok->isVisibleTo(w().Chtshow));
+    EXPECT_FALSE(w().ScopeNo->isVisibleTo(w().Chtshow));
+    EXPECT_EQ(w().ChtshowMaxPointsPerPage, 161);
+    EXPECT_EQ(w().ChtshowPageCount(), 1);
+    EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), 0.0);
+    EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->max(), 160.0);
+}
+
+TEST_F(MeterWindowTest, SeriesSelectorAndNew) {
+    w().ComboBox1->setCurrentIndex(1);  // "btile"
+    EXPECT_FALSE(w().Series1->isVisible());
+    EXPECT_TRUE(w().Series2->isVisible());
+    Show(WaveFrame(std::vector<uint8_t>(320, 3)));
+    EXPECT_EQ(w().Series1->count(), 161);  // the trace still goes to Series1
+    w().BtNew->click();
+    EXPECT_EQ(w().Series1->count(), 1);
+    EXPECT_EQ(w().ComboBox1->currentIndex(), 0);
+    EXPECT_TRUE(w().Series2->isVisible());  // New leaves the chosen series shown
+    EXPECT_FALSE(w().Series1->isVisible());
+    w().ComboBox1->setCurrentIndex(1);
+    w().ComboBox1->setCurrentIndex(0);  // "atile"
+    EXPECT_TRUE(w().Series1->isVisible());
+    EXPECT_FALSE(w().Series2->isVisible());
+    EXPECT_THROW(w().ShowSeries(2), std::out_of_range);
+}
+
+TEST_F(MeterWindowTest, PagingThroughTheChart) {
+    Show(WaveFrame(std::vector<uint8_t>(320, 1)));
+    w().Maxrecord->setText(QStringLiteral("50"));  // 161 points: 4 pages of 50
+    ASSERT_EQ(w().ChtshowMaxPointsPerPage, 50);
+    ASSERT_EQ(w().ChtshowPageCount(), 4);
+    struct Step {
+        QToolButton* button;
+        int page;
+        bool first, previous, next, last;
+        const char* caption;
+    };
+    const Step steps[] = {
+        {w().BtNext, 2, true, true, true, true, "2"},    {w().BtNext, 3, true, true, true, true, "3"},
+        {w().BtNext, 4, true, true, true, true, "4"},    {w().BtNext, 4, true, true, false, false, "4"},
+        {w().BTPrevious, 3, true, true, true, true, "3"}, {w().BtFirst, 1, false, false, true, true, "1"},
+        {w().BTPrevious, 1, false, false, true, true, "1"}, {w().BTlast, 4, true, true, false, false, "4"},
+    };
+    int n = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(n++);
+        s.button->setEnabled(true);  // the buttons are hidden; click through their handlers
+        if (s.button == w().BtNext) w().BtNextClick();
+        if (s.button == w().BTPrevious) w().BTPreviousClick();
+        if (s.button == w().BtFirst) w().BtFirstClick();
+        if (s.button == w().BTlast) w().BTlastClick();
+        EXPECT_EQ(w().ChtshowPage, s.page);
+        EXPECT_EQ(w().BtFirst->isEnabled(), s.first);
+        EXPECT_EQ(w().BTPrevious->isEnabled(), s.previous);
+        EXPECT_EQ(w().BtNext->isEnabled(), s.next);
+        EXPECT_EQ(w().BTlast->isEnabled(), s.last);
+        EXPECT_EQ(w().Bt10->text(), QString::fromLatin1(s.caption));
+    }
+    // The last page shows points 150 .. 199 (only 150 .. 160 exist).
+    EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), 150.0);
+    EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->max(), 199.0);
+    // A larger page size clamps the current page.
+    w().Maxrecord->setText(QStringLiteral("1000"));
+    EXPECT_EQ(w().ChtshowPage, 1);
+    EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), 0.0);
+    // New data never changes the page.
+    w().Maxrecord->setText(QStringLiteral("50"));
+    w().BTlastClick();
+    Show(kTestFrameHex);
+    EXPECT_EQ(w().ChtshowPage, 4);
+}
+
+TEST_F(MeterWindowTest, EnlargeAndRestore) {
+    const QRect chart = w().Chtshow->geometry();
+    const QRect outer = w().frameGeometry();
+    w().TbFd->clicked();
+    EXPECT_EQ(w().Chtshow->geometry(), QRect(2, 28, outer.width() - 12, outer.height() - 85));
+    EXPECT_TRUE(w().TbSx->isVisibleTo(w().Chtshow));
+    EXPECT_FALSE(w().TbFd->isVisibleTo(w().Chtshow));
+    w().TbSx->clicked();
+    EXPECT_EQ(w().Chtshow->geometry(), chart);
+    EXPECT_TRUE(w().TbFd->isVisibleTo(w().Chtshow));
+
+    const QRect gauge = w().KD->geometry();
+    w().KdFdClick();
+    EXPECT_EQ(w().KD->geometry(), QRect(2, 28, outer.width() - 12, outer.height() - 80));
+    EXPECT_FALSE(w().Chtshow->isVisibleTo(w().centralWidget()));
+    w().KdFdClick();
+    EXPECT_EQ(w().KD->geometry(), gauge);
+    EXPECT_TRUE(w().Chtshow->isVisibleTo(w().centralWidget()));
+}
+
+TEST_F(MeterWindowTest, SaveWritesTheBitmapBeforeSayingSo) {
+    const QString path = dir_.filePath(QStringLiteral("databmp.bmp"));
+    w().ChartBitmapPath = path;
+    w().Onescope->click();
+    w().BtSave->click();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], QStringLiteral("graphic has saved on ") + QDir::toNativeSeparators(path));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.read(2), QByteArray("BM"));
+    f.close();
+    QImage saved(path);
+    EXPECT_EQ(saved.size(), w().Chtshow->size());
+    // Twice: written twice, said twice.
+    QFile::remove(path);
+    w().BtSave->click();
+    EXPECT_EQ(messages_.size(), 2u);
+    EXPECT_TRUE(QFile::exists(path));
+
+    // A path that cannot be written: an error naming it, and no success message.
+    const QString bad = dir_.filePath(QStringLiteral("no-such-folder/databmp.bmp"));
+    w().ChartBitmapPath = bad;
+    try {
+        w().BtSaveClick();
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QDir::toNativeSeparators(bad)));
+    }
+    EXPECT_EQ(messages_.size(), 2u);
+}
+
+}  // namespace

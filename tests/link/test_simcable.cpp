@@ -1,0 +1,175 @@
+// The simulated cable report by report, read back through the program's own burst and
+// frame joining.
+#include <gtest/gtest.h>
+
+#include "link/cablelink.h"
+#include "link/simcable.h"
+
+namespace {
+
+struct Reader {
+    cable::CableState st;
+    std::vector<std::string> decoded;  // complete frames, in order
+
+    void Feed(const std::vector<uint8_t>& report) {
+        const auto out = cable::HandleInputReport(st.Vars(), report[0], report.data() + 1, uint16_t(report.size() - 1));
+        if (out.frameComplete) decoded.push_back(st.FrameHex);
+    }
+};
+
+void Request(SimCable& c) {
+    const auto buf = cable::RequestBuffer(SimCable::kOutputReportLength);
+    c.Write(buf.data(), SimCable::kOutputReportLength);
+}
+
+void SetBaud(SimCable& c, int baud) {
+    const auto f = cable::FeatureBufferForBaud(baud);
+    ASSERT_TRUE(c.SetFeature(f.data(), cable::kFeatureReportLength));
+}
+
+std::string Hex(const Frame& f) { return cable::HexText(f.data(), f.size()); }
+
+TEST(SimCableReports, EveryCycleFrameArrivesWholeThroughTheJoining) {
+    SimMeter meter(4);
+    SimCable cable(meter, 4, 3);
+    SetBaud(cable, 9600);
+    Reader r;
+    const uint64_t frames = uint64_t(meter.FramesPerScene()) * SimMeter::Scenes().size() * 2;
+    for (uint64_t k = 0; k < frames; ++k) {
+        Request(cable);
+        const size_t before = r.decoded.size();
+        for (int guard = 0; guard < 1000 && r.decoded.size() == before; ++guard) r.Feed(cable.NextInputReport());
+        ASSERT_EQ(r.decoded.size(), before + 1) << "frame " << k << " was not joined";
+        EXPECT_EQ(r.decoded.back(), Hex(meter.CycleFrame(k))) << k;
+        EXPECT_FALSE(cable.Busy()) << "bytes left after the frame " << k;
+    }
+}
+
+TEST(SimCableReports, CountNibbleAndChunkSizes) {
+    SimMeter meter(1);
+    SimCable cable(meter, 1, 0);
+    SetBaud(cable, 9600);
+    bool sawBurstEnd = false;
+    for (int k = 0; k < 40; ++k) {
+        Request(cable);
+        size_t bytes = 0;
+        while (cable.Busy()) {
+            const auto rep = cable.NextInputReport();
+            ASSERT_EQ(rep.size(), SimCable::kInputReportLength);
+            EXPECT_EQ(rep[0], 0) << "report ID";
+            const int n = rep[1] & 0x0F;
+            EXPECT_LE(n, SimCable::kMaxBytesPerReport);
+            bytes += size_t(n);
+            sawBurstEnd |= n == 0;
+        }
+        EXPECT_EQ(bytes, meter.CycleFrame(uint64_t(k)).size()) << k;
+    }
+    EXPECT_TRUE(sawBurstEnd);
+}
+
+TEST(SimCableReports, AFrameComesInSeveralBursts) {
+    SimMeter meter(1);
+    for (uint64_t k : {0ull, 16ull}) {  // a reading frame and a waveform frame
+        const Frame f = meter.CycleFrame(k);
+        const auto bursts = SimCable::Chunking(f, 99);
+        EXPECT_GE(bursts.size(), f.size() / 24) << k;
+        size_t total = 0;
+        for (const auto& b : bursts)
+            for (int n : b) total += size_t(n);
+        EXPECT_EQ(total, f.size()) << k;
+    }
+}
+
+struct ChunkCase {
+    const char* name;
+    Frame frame;
+};
+
+TEST(SimCableReports, NoBurstButTheFirstBeginsWith5A) {
+    std::vector<ChunkCase> cases = {
+        {"all 5A", Frame(41, 0x5A)},
+        {"5A every third byte", {}},
+        {"waveform of 5A runs", {}},
+    };
+    for (int i = 0; i < 41; ++i) cases[1].frame.push_back(i % 3 == 0 ? 0x5A : 0x30);
+    cases[2].frame.assign(361, 0x10);
+    cases.push_back({"waveform without 5A", Frame(361, 0x01)});
+    for (size_t i = 0; i < 361; i += 7) cases[2].frame[i] = 0x5A;
+    for (const auto& c : cases) {
+        for (uint64_t salt = 0; salt < 50; ++salt) {
+            size_t pos = 0;
+            bool first = true;
+            for (const auto& b : SimCable::Chunking(c.frame, salt)) {
+                if (!first) {
+                    EXPECT_NE(c.frame[pos], 0x5A) << c.name << " salt " << salt << " at " << pos;
+                    EXPECT_NE(pos, 41u) << c.name << " salt " << salt;
+                }
+                first = false;
+                for (int n : b) pos += size_t(n);
+            }
+            EXPECT_EQ(pos, c.frame.size()) << c.name;
+        }
+    }
+}
+
+TEST(SimCableReports, TheMeterTakesItsTimeToAnswer) {
+    SimMeter meter(1);
+    SimCable cable(meter, 1, 5);
+    SetBaud(cable, 9600);
+    Request(cable);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(cable.NextInputReport()[1] & 0x0F, 0) << i;
+    EXPECT_NE(cable.NextInputReport()[1] & 0x0F, 0);
+}
+
+struct QuietCase {
+    const char* name;
+    int baud;        // 0: no feature report
+    bool silent;
+};
+
+TEST(SimCableReports, NoMeterDataWithoutRateOrWhileSilent) {
+    const std::vector<QuietCase> cases = {
+        {"no feature report", 0, false},
+        {"wrong rate", 2400, false},
+        {"silent meter", 9600, true},
+    };
+    for (const auto& c : cases) {
+        SimMeter meter(1);
+        meter.SetSilent(c.silent);
+        SimCable cable(meter, 1, 0);
+        if (c.baud) SetBaud(cable, c.baud);
+        Request(cable);
+        Reader r;
+        for (int i = 0; i < 700; ++i) r.Feed(cable.NextInputReport());
+        EXPECT_TRUE(r.decoded.empty()) << c.name;
+        EXPECT_EQ(r.st.IdleReports, 700) << c.name;
+        EXPECT_EQ(cable.IdleSinceRequest(), 700u) << c.name;
+        EXPECT_EQ(cable.Requests(), 1u) << c.name;
+        EXPECT_EQ(cable.Baud(), c.baud) << c.name;
+    }
+}
+
+TEST(SimCableReports, PowerOffForgetsTheRateAndTheBytesInFlight) {
+    SimMeter meter(1);
+    SimCable cable(meter, 1, 0);
+    SetBaud(cable, 9600);
+    Request(cable);
+    ASSERT_TRUE(cable.Busy());
+    cable.PowerOff();
+    EXPECT_FALSE(cable.Busy());
+    EXPECT_EQ(cable.Baud(), 0);
+    Request(cable);
+    EXPECT_FALSE(cable.Busy());
+}
+
+TEST(SimCableReports, OtherOutputReportsAreNotRequests) {
+    SimMeter meter(1);
+    SimCable cable(meter, 1, 0);
+    SetBaud(cable, 9600);
+    const uint8_t other[SimCable::kOutputReportLength] = {0, 0x02, 0x5B, 0};
+    EXPECT_EQ(cable.Write(other, sizeof other), SimCable::kOutputReportLength);
+    EXPECT_FALSE(cable.Busy());
+    EXPECT_EQ(cable.Requests(), 0u);
+}
+
+}  // namespace
