@@ -14,8 +14,9 @@ int main(int argc, char** argv) {
     try {
         PxWriteOptions opt;
         opt.tableName = "Ms35fdb.DB";
+        static const uint8_t kNoRow[64] = {};
         const std::vector<uint8_t> bytes =
-            WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return nullptr; }, opt);
+            WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return kNoRow; }, opt);
         WriteFileAtomically(path, bytes.data(), bytes.size());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ms42k_mkdb: %s\n", e.what());

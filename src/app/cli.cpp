@@ -18,6 +18,7 @@ const Subcommand kSubcommands[] = {
     {"report", "report IN.db --pdf OUT.pdf   the record table's printed report as a PDF file", CmdReport},
     {"convert", "convert IN OUT               an old table file as text (or, for OUT ending in .db, a Paradox copy)", CmdConvert},
     {"decode", "decode [FILE]                decode frame texts (one per line; stdin without FILE)", CmdDecode},
+    {"log", "log [--simulate|--frames FILE] [--count N] [--limit N] [--interval S] [--repeat] [--out FILE]", CmdLog},
     {nullptr, nullptr, nullptr},
 };
 

@@ -92,7 +92,9 @@ void TFCOMM::BindMeterHandlers() {
     }
     axisY->setRange(-61, 60);
     axisY->setLabelFormat(QStringLiteral("%d"));
-    axisY->setTickCount(5);
+    axisY->setTickType(QValueAxis::TicksDynamic);
+    axisY->setTickAnchor(0);
+    axisY->setTickInterval(20);
     axisY->setMinorTickCount(4);
     QPen leftLine(QColor(0x00, 0x40, 0x80));  // 8404992 as BGR
     leftLine.setStyle(Qt::DashLine);

@@ -1,5 +1,6 @@
 // USB cable link: the device list, connecting, the feature report and the request, input
 // reports joined into frames, the connection watchdog and the device log lines.
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -28,6 +29,10 @@ QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), qsiz
 }  // namespace
 
 void TFCOMM::BindUsbHandlers() {
+    // Every report with meter data adds a line to the log, dozens per frame: the list must
+    // take long runs of one-line entries in linear time.
+    HistoryListBox->setUniformItemSizes(true);
+    HistoryListBox->setLayoutMode(QListView::Batched);
     Guard([this] {
         HidCtl = std::make_unique<THidDeviceController>(this, Options.hidBackend);
         HidCtl->SetOnArrival(THidPlugEvent(this, &TFCOMM::HidCtlArrival));
@@ -102,6 +107,8 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
     // A change elsewhere on the bus (a mouse plugged in) must not end a recording: while
     // "Connect" stays down and the cable is listed again, its reading starts again.
     if (USBCon->isChecked() && cableRow >= 0 && PickSelectedDevice() && SelectedDevice->ReadWriteAccess()) {
+        State.BurstText.clear();
+        State.BurstPending = false;
         SelectedDevice->SetDataHandler(THidDataEvent(this, &TFCOMM::HidDataHandler));
         SendDataClick();
         Log(QStringLiteral("Link resumed: ") + DeviceDisplayName(SelectedDevice));
@@ -142,6 +149,10 @@ void TFCOMM::USBConClick() {
     }
     if (USBCon->isChecked()) {
         State.BurstText.clear();
+        // A burst cut off when the reading last stopped is not to be finished by the first
+        // report of this connection: that would decode the previous frame once more and
+        // record an old reading as a new one.
+        State.BurstPending = false;
         USBtxt->setText(QString());
         ReadBtnClick();
         SendDataClick();

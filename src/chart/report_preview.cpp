@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QPaintEngine>
-#include <QPrintEngine>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <memory>
@@ -45,19 +45,25 @@ void ReportPreviewDialog::Generate(QPrinter* printer) {
     generating_ = true;
     cancelled_ = false;
     pagesGenerated_ = 0;
-    // The preview swaps in its own paint engine; a real print run paints through the
-    // printer's print engine.
-    const bool printing = printer->printEngine() != nullptr &&
-                          dynamic_cast<void*>(printer->paintEngine()) ==
-                              dynamic_cast<void*>(printer->printEngine());
+    // The preview records its pages as pictures; a print run paints on the printer's engine.
+    const bool printing =
+        printer->paintEngine() && printer->paintEngine()->type() != QPaintEngine::Picture;
     const QPointer<ReportPreviewDialog> self(this);
     const std::shared_ptr<QPrinter> keepPrinter = printer_;
     // Owned by its parent window as well: deleted here, or with the parent if that goes first.
     QPointer<QProgressDialog> progress;
-    struct DropProgress {
-        QPointer<QProgressDialog>& p;
-        ~DropProgress() { delete p.data(); }
-    } dropProgress{progress};
+    // While the event loop runs between pages the preview must not repaint: the pictures of
+    // its previous pages are being replaced.
+    QPointer<QWidget> view = findChild<QPrintPreviewWidget*>();
+    struct Restore {
+        QPointer<QProgressDialog>& progress;
+        QPointer<QWidget>& view;
+        bool viewWasEnabled;
+        ~Restore() {
+            delete progress.data();
+            if (view && viewWasEnabled) view->setUpdatesEnabled(true);
+        }
+    } restore{progress, view, view && view->updatesEnabled()};
     try {
         if (!rowsTaken_) {
             rows_ = takeRows_ ? takeRows_() : ReportRows{};
@@ -66,6 +72,7 @@ void ReportPreviewDialog::Generate(QPrinter* printer) {
         const int pages = PageCount(rows_.size(), ReportLayoutFor(printer->pageLayout()));
         const bool withProgress = pages > kPagesWithoutProgress;
         if (withProgress) {
+            if (view) view->setUpdatesEnabled(false);
             progress = new QProgressDialog(tr("Generating the report pages..."), tr("Cancel"), 0,
                                            pages, parentWidget() ? parentWidget() : this);
             progress->setWindowTitle(tr("Print Preview"));
@@ -73,6 +80,8 @@ void ReportPreviewDialog::Generate(QPrinter* printer) {
             progress->setMinimumDuration(0);
             progress->setAutoReset(false);
             progress->setAutoClose(false);
+            // A print run is not cut short: the printer would get the pages painted so far.
+            if (printing) progress->setCancelButton(nullptr);
             progress->setValue(0);
             progress_ = progress.data();
         }
@@ -81,15 +90,12 @@ void ReportPreviewDialog::Generate(QPrinter* printer) {
             if (!withProgress) return true;
             if (progress) progress->setValue(pageDone);
             QCoreApplication::processEvents(QEventLoop::AllEvents);
-            if (self && progress && !progress->wasCanceled()) return true;
-            // Stopped: a print run is aborted while its painter is still active, so that the
-            // pages painted so far do not reach the printer.
-            if (printing) printer->abort();
-            return false;
+            if (!self) return false;
+            return printing || (progress && !progress->wasCanceled());
         });
         if (!self) return;
         pagesGenerated_ = done;
-        cancelled_ = withProgress && done < pages;
+        cancelled_ = done < pages;
     } catch (...) {
         if (!self) return;
         progress_ = nullptr;
@@ -100,5 +106,5 @@ void ReportPreviewDialog::Generate(QPrinter* printer) {
     progress_ = nullptr;
     generating_ = false;
     // A cancelled preview closes: a report cut short is not offered for printing.
-    if (cancelled_ && !printing) QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
+    if (cancelled_) QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
 }

@@ -10,7 +10,8 @@
 // Large tables: when a report has more than kPagesWithoutProgress pages, a modal progress
 // dialog with a Cancel button counts the pages while they are generated and the event loop
 // runs after every page (timers, the meter link and repaints go on; user input goes to the
-// progress dialog only). Cancel ends the preview (or aborts the print run).
+// progress dialog only). Cancel ends the preview; a print run has no Cancel, so the printer
+// never gets a report cut short.
 #include <QPrintPreviewDialog>
 #include <QString>
 #include <exception>

@@ -2,13 +2,18 @@
 #include "link/hidcontroller.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <thread>
 
 #include "link/hidraw_backend.h"
@@ -53,8 +58,69 @@ QString AccessNoteFor(const std::string& path, uint32_t error) {
 // ---------------------------------------------------------------------------------------------
 // Reader
 
+// Wakes the GUI thread for pending hand-overs: readers queue their channel and write an
+// eventfd; a socket notifier on the GUI thread serves the queue from the event loop. (Plain
+// file-descriptor signalling, so that the reader threads never touch Qt objects.)
+struct HidHandOverQueue {
+    int fd = -1;
+    std::mutex m;
+    std::deque<std::weak_ptr<THidDeviceReadThread::Channel>> pending;
+    ~HidHandOverQueue() {
+        if (fd >= 0) ::close(fd);
+    }
+    // Reader thread.
+    void Post(std::weak_ptr<THidDeviceReadThread::Channel> ch) {
+        {
+            std::lock_guard lock(m);
+            pending.push_back(std::move(ch));
+        }
+        const uint64_t one = 1;
+        if (fd >= 0) {
+            const ssize_t n = ::write(fd, &one, sizeof one);
+            (void)n;  // a full counter still wakes the GUI thread
+        }
+    }
+};
+
+namespace {
+
+// GUI thread: the one queue of the program, with its notifier (owned by the application
+// object, so it goes with it).
+std::shared_ptr<HidHandOverQueue> TheHandOverQueue() {
+    static std::shared_ptr<HidHandOverQueue> queue;
+    static QPointer<QSocketNotifier> notifier;
+    if (queue && notifier) return queue;
+    queue = std::make_shared<HidHandOverQueue>();
+    queue->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (queue->fd >= 0 && app) {
+        notifier = new QSocketNotifier(queue->fd, QSocketNotifier::Read, app);
+        std::weak_ptr<HidHandOverQueue> weak = queue;
+        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [weak] {
+            const auto q = weak.lock();
+            if (!q) return;
+            uint64_t count = 0;
+            const ssize_t n = ::read(q->fd, &count, sizeof count);
+            (void)n;
+            for (;;) {
+                std::weak_ptr<THidDeviceReadThread::Channel> next;
+                {
+                    std::lock_guard lock(q->m);
+                    if (q->pending.empty()) break;
+                    next = std::move(q->pending.front());
+                    q->pending.pop_front();
+                }
+                if (auto ch = next.lock()) THidDeviceReadThread::ServeHandOver(ch);
+            }
+        });
+    }
+    return queue;
+}
+
+}  // namespace
+
 // The hand-over between a reader thread and the GUI thread. The reader stores a report or an
-// error, marks the hand-over pending and posts a call of Serve to the GUI thread; it then
+// error, marks the hand-over pending and queues it for the GUI thread; it then
 // waits until the hand-over is done. Serve runs on the GUI thread, either from the event loop
 // or from StopReader, which serves pending hand-overs while it waits for the thread to end.
 struct THidDeviceReadThread::Channel {
@@ -70,6 +136,7 @@ struct THidDeviceReadThread::Channel {
     Kind kind = Kind::Data;
     // GUI-thread fields.
     THidDeviceReadThread* reader = nullptr;
+    std::shared_ptr<HidHandOverQueue> queue;
     bool stopping = false;  // a Stop is waiting for the thread
     // A reader stopped from inside its own hand-over: freed when that hand-over ends.
     std::unique_ptr<THidDeviceReadThread> orphan;
@@ -130,13 +197,8 @@ struct THidDeviceReadThread::Channel {
             ch->kind = kind;
             ch->state = State::Pending;
         }
-        std::weak_ptr<Channel> weak = ch;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [weak] {
-                if (auto c = weak.lock()) Serve(c);
-            },
-            Qt::QueuedConnection);
+        ch->cv.notify_all();  // a StopReader waiting for the thread serves it
+        ch->queue->Post(ch);
         std::unique_lock lock(ch->m);
         ch->cv.wait(lock, [&] { return ch->state == State::Done; });
         ch->state = State::Idle;
@@ -153,6 +215,7 @@ struct THidDeviceReadThread::Channel {
 THidDeviceReadThread::THidDeviceReadThread(THidDevice* device)
     : Device_(device), Channel_(std::make_shared<Channel>()) {
     Channel_->reader = this;
+    Channel_->queue = TheHandOverQueue();
     const HIDP_CAPS caps = device->QueryCaps();
     Channel_->ReportBuffer.assign(caps.InputReportByteLength, 0);
 }
@@ -168,6 +231,8 @@ THidDeviceReadThread::~THidDeviceReadThread() {
         Channel_->thread.join();
     }
 }
+
+void THidDeviceReadThread::ServeHandOver(const std::shared_ptr<Channel>& ch) { Channel::Serve(ch); }
 
 bool THidDeviceReadThread::Finished() const {
     std::lock_guard lock(Channel_->m);
@@ -471,9 +536,14 @@ void THidDevice::StopReader() {
 }
 
 void THidDevice::MarkUnplugged() {
+    {
+        // Under the read lock: a reader opening its handle sees either the handle closed
+        // below or the device unplugged, never a fresh handle after the close.
+        std::lock_guard lock(ReadMutex_);
+        Plugged_ = false;
+    }
     CloseMain();
     CloseRead();
-    Plugged_ = false;
     const THidPlugEvent handler = UnplugHandler_;
     UnplugHandler_ = {};
     if (handler) handler(this);

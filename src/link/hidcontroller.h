@@ -17,7 +17,9 @@
 //   delete takenDevice;   // gives a taken device back to the controller
 //
 // A null backend means the system's (hidraw + udev). Error codes handed to the data error
-// handler are Linux errno values.
+// handler are Linux errno values. Readers hand their reports over through the event loop of
+// the thread that runs the controller (a Qt application object must exist; without a running
+// loop, reports wait until StopReader serves them).
 #include <QObject>
 #include <QString>
 
@@ -227,9 +229,13 @@ public:
     // The loop has ended (termination, or a handler that raised).
     bool Finished() const;
 
+    // The hand-over between the thread and the GUI thread (internal).
+    struct Channel;
+    // GUI thread: runs the pending hand-over of ch, if any (internal).
+    static void ServeHandOver(const std::shared_ptr<Channel>& ch);
+
 private:
     friend class THidDevice;
-    struct Channel;
     explicit THidDeviceReadThread(THidDevice* device);
     void Resume();
     // GUI thread: signals termination and waits for the thread, serving its hand-overs.

@@ -55,6 +55,8 @@ public:
     uint64_t FramesQueued() const { return framesQueued_; }
     // True while meter bytes wait to be sent.
     bool Busy() const { return !plan_.empty(); }
+    // True when the next input report carries no meter data.
+    bool NextIsIdle() const { return plan_.empty() || plan_.front().bytes.empty(); }
 
     // How one frame is cut into bursts and reports: each inner vector is one burst, each
     // number the meter bytes of one report. Bursts never begin in front of a 0x5A byte other

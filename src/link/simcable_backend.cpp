@@ -12,7 +12,7 @@ using Clock = std::chrono::steady_clock;
 
 struct SimCableBackend::Shared {
     explicit Shared(const SimCableOptions& o)
-        : opt(o), meter(o.seed), cable(meter, o.seed, o.answerDelayReports), nextDue(Clock::now()) {
+        : opt(o), meter(o.seed), cable(meter, o.seed, o.answerDelayReports), lastReport(Clock::now()) {
         meter.SetFramesPerScene(o.framesPerScene);
     }
 
@@ -26,7 +26,12 @@ struct SimCableBackend::Shared {
     bool mousePlugged = false;
     uint64_t mouseGen = 0;
     std::optional<uint64_t> budget;
-    Clock::time_point nextDue;
+    Clock::time_point lastReport;
+    // When the next report is due: idle reports may keep a pace of their own.
+    Clock::time_point NextDue() const {
+        const int idle = opt.idleIntervalUs < 0 ? opt.reportIntervalUs : opt.idleIntervalUs;
+        return lastReport + std::chrono::microseconds(cable.NextIsIdle() ? idle : opt.reportIntervalUs);
+    }
     uint64_t featureReports = 0;
 };
 
@@ -131,7 +136,7 @@ public:
                 continue;
             }
             const auto now = Clock::now();
-            const auto due = std::max(s_->nextDue, now);
+            const auto due = std::max(s_->NextDue(), now);
             if (due > deadline) {
                 s_->cv.wait_until(lk, deadline, [this] { return closed_.load(); });
                 if (closed_) continue;
@@ -145,7 +150,7 @@ public:
             }
             const std::vector<uint8_t> report = s_->cable.NextInputReport();
             if (s_->budget) --*s_->budget;
-            s_->nextDue = Clock::now() + std::chrono::microseconds(s_->opt.reportIntervalUs);
+            s_->lastReport = Clock::now();
             const std::size_t n = std::min(length, report.size());
             std::memcpy(buffer, report.data(), n);
             r.status = HidReadStatus::Report;
@@ -276,7 +281,7 @@ std::optional<uint64_t> SimCableBackend::ReportBudget() const {
 void SimCableBackend::SetReportInterval(int microseconds) {
     std::lock_guard lk(s_->m);
     s_->opt.reportIntervalUs = std::max(0, microseconds);
-    s_->nextDue = Clock::now();
+    s_->lastReport = Clock::now();
     s_->cv.notify_all();
 }
 

@@ -25,8 +25,10 @@ struct SimCableOptions {
     uint32_t seed = 1;
     // Time between two input reports, in microseconds (0: as fast as they are read).
     int reportIntervalUs = 2000;
+    // Time before a report without meter data; negative: the same as reportIntervalUs.
+    int idleIntervalUs = -1;
     // Reports without data between a request and the meter's answer (the meter's measuring time).
-    int answerDelayReports = 60;
+    int answerDelayReports = 40;
     // Frames per scene of the readings cycle.
     int framesPerScene = 8;
 };

@@ -66,7 +66,7 @@ void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, 
 // A recorder that owns its counters: the headless logger's way to record.
 class Recorder {
 public:
-    explicit Recorder(RecordTable& table) : table_(table) {}
+    explicit Recorder(RecordTable& table) : table_(&table) {}
     RecordOptions Options;
     int32_t RecordNo = 1;
     int32_t RecordsAppended = 0;
@@ -75,7 +75,7 @@ public:
     double RecallStamp = NowDateTime();
 
     GateResult Offer(const Reading& reading, double now = NowDateTime()) {
-        return OfferReading(table_, reading, Options, Counters(), now);
+        return OfferReading(*table_, reading, Options, Counters(), now);
     }
     void Tick() { SamplingTick(Options, SampleCountdown); }
     // New: numbering and count start again (the key and the countdown stay).
@@ -86,5 +86,5 @@ public:
     RecordCounters Counters() { return {RecordNo, RecordsAppended, SampleCountdown, LastReadingKey, RecallStamp}; }
 
 private:
-    RecordTable& table_;
+    RecordTable* table_;
 };

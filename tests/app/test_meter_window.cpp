@@ -15,14 +15,17 @@
 #include <QLineSeries>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QValueAxis>
+#include <cctype>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "app/application.h"
+#include "app/cli.h"
 #include "app/tfcomm.h"
 #include "app/widgets.h"
 #include "meter/convert.h"
@@ -64,12 +67,14 @@ protected:
         w().State.FrameHex = frame;
         w().LcdDisplay42();
     }
-    static std::string Frame(const std::string& display, char sign = ' ', char prefix = ' ', char mode = '0') {
+    static std::string Frame(const std::string& display, char sign = ' ', char prefix = ' ', char mode = '0',
+                             char coupling = '0') {
         FrameContent c;
         c.display = display;
         c.sign = sign;
         c.prefix = prefix;
         c.modeDigit = mode;
+        c.couplingDigit = coupling;
         return EncodeFrame(c);
     }
     static std::string WaveFrame(const std::vector<uint8_t>& samples, uint8_t offset = 0) {
@@ -130,7 +135,7 @@ TEST_F(MeterWindowTest, StartUpShowsFormLcdEmptyChartAndUprightNeedle) {
     EXPECT_NEAR(row.front(), 185, 2);
     EXPECT_EQ(w().State.NeedleTipX, 186);
     EXPECT_EQ(w().State.NeedleTipY, 34);
-    // The arc is solid black at its ends and top, and the dial has no red.
+    // The arc is solid black at its ends and top.
     for (int j : {0, 6, 400, 800}) EXPECT_TRUE(Black(ArcDot(j).x(), ArcDot(j).y())) << j;
 }
 
@@ -138,6 +143,9 @@ TEST_F(MeterWindowTest, TestFrameEndToEnd) {
     const size_t rowsBefore = w().T22GDB->RowCount();
     w().Onescope->click();  // a trace that the test frame must clear
     ASSERT_EQ(w().Series1->count(), 161);
+    // Just under the tip, where the needle moves most.
+    const std::vector<int> upright = BlackInRow(40, 160, 215);
+    ASSERT_FALSE(upright.empty());
     w().Button4Click();
 
     EXPECT_EQ(w().State.FrameHex, kTestFrameHex);
@@ -161,10 +169,11 @@ TEST_F(MeterWindowTest, TestFrameEndToEnd) {
     EXPECT_EQ(w().State.NeedleTipX, n.Tip.X);
     EXPECT_EQ(w().State.NeedleEndX, n.End.X);
     EXPECT_GT(n.Tip.X, 186);
-    const std::vector<int> row = BlackInRow(90, 100, 270);
+    const std::vector<int> row = BlackInRow(40, 160, 215);
     ASSERT_FALSE(row.empty());
     EXPECT_LE(row.size(), 3u);
-    EXPECT_GT(row.front(), 186);
+    EXPECT_GT(row.front(), upright.front());
+    EXPECT_FALSE(Black(upright.front(), 40));  // the upright needle is erased
     EXPECT_TRUE(Black(ArcDot(400).x(), ArcDot(400).y()));  // the dial is left intact
     // A row in the grid.
     ASSERT_EQ(w().T22GDB->RowCount(), rowsBefore + 1);
@@ -189,7 +198,7 @@ TEST_F(MeterWindowTest, ReadingsDriveLcdGaugeAndBar) {
         {"negative millivolt", Frame("12.34", '-', 'm'), "-12.34", "DC m V", -1234, 12},
         {"overload", Frame(" 0.L ", ' ', 'M', '4'), " 0.L ", "M Ω", 60, 40},
         {"bar beyond its range", Frame("99.99"), "99.99", "DC V", 9999, 40},
-        {"duty", EncodeFrame(FrameContent{'2', '1', 0, ' ', "50.0 ", 'k'}), "50.0 ", "k DUTY", 500, 40},
+        {"duty", Frame("50.00", ' ', 'k', '2', '1'), "50.00", "k DUTY", 5000, 40},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -254,6 +263,22 @@ TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
     EXPECT_EQ(w().T22GDB->RowCount(), rows);
 }
 
+TEST_F(MeterWindowTest, RecordingErrorLeavesBarAndChartUndone) {
+    Show(Frame("07.00"));
+    w().Onescope->click();
+    ASSERT_EQ(w().PBar2->value(), 7);
+    ASSERT_EQ(w().Series1->count(), 161);
+    // Without an open table the record step fails: the steps after it are not done.
+    w().T22GDB->Close();
+    w().State.FrameHex = kTestFrameHex;
+    EXPECT_ANY_THROW(w().LcdDisplay42());
+    EXPECT_EQ(w().State.ValueText, "00.66");
+    EXPECT_EQ(w().State.NeedleTipX, GaugeNeedle(ComputeGaugeGeometry(w().KD->width(), w().KD->height()), 406, 80,
+                                                false).Tip.X);
+    EXPECT_EQ(w().PBar2->value(), 7);
+    EXPECT_EQ(w().Series1->count(), 161);
+}
+
 TEST_F(MeterWindowTest, LoggedDisplayReportsEachFailingFrameOnceAndGoesOn) {
     const int logBefore = w().HistoryListBox->count();
     w().State.FrameHex = Frame("12.34", ' ', ' ', 'C');
@@ -282,10 +307,15 @@ TEST_F(MeterWindowTest, LimitsColourTheArcAndRemoveTheNeedle) {
     EXPECT_TRUE(Red(ArcDot(400).x(), ArcDot(400).y()));
     EXPECT_TRUE(Red(ArcDot(800).x(), ArcDot(800).y()));
     EXPECT_FALSE(Red(ArcDot(0).x(), ArcDot(0).y()));
-    // "-" in SetMin with SetMinB: limit 0, dots 0 .. 5 red.
+    // SetMinB with the text "-": limit 0 (dots 0 .. 5 red, hidden under their black
+    // neighbours); with 100 the left end of the arc (dots 0 .. 15) is red.
     w().SetMinB->click();
+    EXPECT_EQ(w().State.MinLimit, -40000.0f);
     w().SetMin->setText(QStringLiteral("-"));
     EXPECT_EQ(w().State.MinLimit, 0.0f);
+    EXPECT_FALSE(Red(ArcDot(0).x(), ArcDot(0).y()));
+    w().SetMin->setText(QStringLiteral("100"));
+    EXPECT_EQ(w().State.MinLimit, 100.0f);
     EXPECT_TRUE(Red(ArcDot(0).x(), ArcDot(0).y()));
     // A leading plus sign is accepted.
     w().Setmax->setText(QStringLiteral("+25"));
@@ -371,25 +401,26 @@ TEST_F(MeterWindowTest, PagingThroughTheChart) {
     ASSERT_EQ(w().ChtshowMaxPointsPerPage, 50);
     ASSERT_EQ(w().ChtshowPageCount(), 4);
     struct Step {
-        QToolButton* button;
+        void (TFCOMM::*click)();
         int page;
         bool first, previous, next, last;
         const char* caption;
     };
+    // The page buttons are hidden: their handlers are called as their clicks would.
     const Step steps[] = {
-        {w().BtNext, 2, true, true, true, true, "2"},    {w().BtNext, 3, true, true, true, true, "3"},
-        {w().BtNext, 4, true, true, true, true, "4"},    {w().BtNext, 4, true, true, false, false, "4"},
-        {w().BTPrevious, 3, true, true, true, true, "3"}, {w().BtFirst, 1, false, false, true, true, "1"},
-        {w().BTPrevious, 1, false, false, true, true, "1"}, {w().BTlast, 4, true, true, false, false, "4"},
+        {&TFCOMM::BtNextClick, 2, true, true, true, true, "2"},
+        {&TFCOMM::BtNextClick, 3, true, true, true, true, "3"},
+        {&TFCOMM::BtNextClick, 4, true, true, true, true, "4"},
+        {&TFCOMM::BtNextClick, 4, true, true, false, false, "4"},
+        {&TFCOMM::BTPreviousClick, 3, true, true, true, true, "3"},
+        {&TFCOMM::BtFirstClick, 1, false, false, true, true, "1"},
+        {&TFCOMM::BTPreviousClick, 1, false, false, true, true, "1"},
+        {&TFCOMM::BTlastClick, 4, true, true, false, false, "4"},
     };
     int n = 0;
     for (const Step& s : steps) {
         SCOPED_TRACE(n++);
-        s.button->setEnabled(true);  // the buttons are hidden; click through their handlers
-        if (s.button == w().BtNext) w().BtNextClick();
-        if (s.button == w().BTPrevious) w().BTPreviousClick();
-        if (s.button == w().BtFirst) w().BtFirstClick();
-        if (s.button == w().BTlast) w().BTlastClick();
+        (w().*s.click)();
         EXPECT_EQ(w().ChtshowPage, s.page);
         EXPECT_EQ(w().BtFirst->isEnabled(), s.first);
         EXPECT_EQ(w().BTPrevious->isEnabled(), s.previous);
@@ -460,6 +491,59 @@ TEST_F(MeterWindowTest, SaveWritesTheBitmapBeforeSayingSo) {
         EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QDir::toNativeSeparators(bad)));
     }
     EXPECT_EQ(messages_.size(), 2u);
+}
+
+// ms42k decode: one output line per non-empty input line, with the window's decoder.
+TEST(DecodeCommand, OneLinePerFrame) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    FrameContent wave;
+    wave.wave.assign(320, 0);
+    for (int i = 0; i < 160; ++i) {
+        wave.wave[size_t(2 * i)] = 0x80;
+        wave.wave[size_t(2 * i + 1)] = 0x7F;
+    }
+    FrameContent negativeOverload;
+    negativeOverload.sign = '-';
+    negativeOverload.display = " 0.L ";
+    FrameContent hexMode;
+    hexMode.modeDigit = 'D';
+    FrameContent autoKilohm;
+    autoKilohm.modeDigit = '4';
+    autoKilohm.prefix = 'k';
+    autoKilohm.autoByte = 1;
+    autoKilohm.display = "3.999";
+    std::string test = kTestFrameHex;
+    std::string spaced;  // lower case with blanks between the bytes, CR LF line end
+    for (size_t i = 0; i < test.size(); i += 2) spaced += char(std::tolower(test[i])) + std::string(1, char(std::tolower(test[i + 1]))) + " ";
+    const std::string input = spaced + "\r\n" + "\n" + "   \n" + "5A00\n" + test + "0\n" + EncodeFrame(hexMode) + "\n" +
+                              EncodeFrame(negativeOverload) + "\n" + EncodeFrame(autoKilohm) + "\n" + EncodeFrame(wave) + "\n";
+    const QString path = dir.filePath(QStringLiteral("frames.txt"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(input.data(), qint64(input.size()));
+    }
+    std::string waveField;
+    for (int i = 0; i < 160; ++i) waveField += (i ? ",128" : "128");
+    const std::string expected = std::string("value\tunit\tdc_ac\tauto\tnval\tgauge\tbar\twave\n") +
+                                 "00.66\t V\tDC\t\t66\t406\t1\t\n" +
+                                 "incomplete\n" +
+                                 "incomplete\n" +
+                                 "error\n" +
+                                 "- 0.L\t V\tDC\t\t-60\t0\t40\t\n" +
+                                 "3.999\tk*\t\tAUTO\t3999\t799\t39\t\n" +
+                                 "00.66\t V\tDC\t\t66\t406\t1\t" + waveField + "\n";
+    testing::internal::CaptureStdout();
+    const int status = CmdDecode({path.toStdString()});
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, expected);
+
+    testing::internal::CaptureStderr();
+    EXPECT_NE(CmdDecode({dir.filePath(QStringLiteral("missing.txt")).toStdString()}), 0);
+    EXPECT_NE(CmdDecode({"a", "b"}), 0);
+    testing::internal::GetCapturedStderr();
 }
 
 }  // namespace

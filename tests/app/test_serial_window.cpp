@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -103,6 +104,17 @@ void ExpectOpenLook(TFCOMM& w, bool open) {
     for (PanelLabel* p : {w.BtCOM1, w.BtCOM2, w.BtCOM3, w.BtCOM4}) EXPECT_EQ(p->isEnabled(), !open);
 }
 
+// What the controls show before the serial port was ever opened or closed.
+void ExpectStartLook(TFCOMM& w) {
+    EXPECT_FALSE(w.BTCon->isHidden());
+    EXPECT_TRUE(w.BtDiscon->isHidden());
+    EXPECT_FALSE(w.START1->isChecked());
+    EXPECT_TRUE(w.START1->isEnabled());
+    EXPECT_FALSE(w.STOP1->isChecked());
+    EXPECT_TRUE(w.STOP1->isEnabled());
+    for (PanelLabel* p : {w.BtCOM1, w.BtCOM2, w.BtCOM3, w.BtCOM4}) EXPECT_TRUE(p->isEnabled());
+}
+
 // ---- COMM2 at start ----
 
 TEST_F(SerialWindowTest, PortSettingsAtStart) {
@@ -123,12 +135,7 @@ TEST_F(SerialWindowTest, PortSettingsAtStart) {
     EXPECT_TRUE(p.OnReceiveData()) << "the start-up binds the receive handler";
     EXPECT_TRUE(win.State.SerialLoText.empty());
     EXPECT_TRUE(win.State.SerialLine.empty());
-    EXPECT_FALSE(win.BTCon->isHidden());
-    EXPECT_TRUE(win.BtDiscon->isHidden());
-    EXPECT_FALSE(win.START1->isChecked());
-    EXPECT_TRUE(win.START1->isEnabled());
-    EXPECT_FALSE(win.STOP1->isChecked());
-    EXPECT_TRUE(win.STOP1->isEnabled());
+    ExpectStartLook(win);
 }
 
 TEST_F(SerialWindowTest, Com1DeviceFromOptionEnvironmentOrSystem) {
@@ -222,7 +229,7 @@ TEST_F(SerialWindowTest, MS42KComBindsAndOpensWithoutTouchingTheControls) {
     win.Button3->click();
     EXPECT_TRUE(win.COMM2->IsOpen());
     EXPECT_TRUE(win.COMM2->OnReceiveData());
-    ExpectOpenLook(win, false);
+    ExpectStartLook(win);
     // Bytes reach H42RData.
     ASSERT_EQ(pty_.Write(kFrameLine), ssize_t(kFrameLine.size()));
     ASSERT_TRUE(PumpUntil([&] { return decodedFrames_.size() == 1; }));

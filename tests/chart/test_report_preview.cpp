@@ -3,7 +3,12 @@
 // running and can be cancelled.
 #include <gtest/gtest.h>
 
+#include <QGraphicsView>
 #include <QPageLayout>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QPageSize>
 #include <QPointer>
 #include <QPrintPreviewWidget>
@@ -187,6 +192,68 @@ TEST(ReportPreviewLong, CancelStopsTheGenerationAndClosesThePreview) {
     EXPECT_TRUE(rejected.count() == 1 || rejected.wait(2000));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(f.dialog.isNull());  // closed and deleted
+}
+
+TEST(ReportPreviewLong, RegeneratingWhileThePreviewRepaintsIsSafe) {
+    Fixture f;
+    f.table = Rows(2000);
+    ReportPreviewDialog* d = f.Open();
+    d->show();
+    QCoreApplication::processEvents();
+    const int pages = PageCount(2000, DefaultReportLayout());
+    ASSERT_EQ(PreviewWidget(*d)->pageCount(), pages);
+    // Repaint requests between the pages of a new generation (the old pages' pictures are
+    // being replaced meanwhile).
+    QGraphicsView* view = PreviewWidget(*d)->findChild<QGraphicsView*>();
+    ASSERT_NE(view, nullptr);
+    int repaintRequests = 0;
+    QObject::connect(d, &ReportPreviewDialog::PageGenerated, d, [&] {
+        view->viewport()->repaint();
+        PreviewWidget(*d)->repaint();
+        ++repaintRequests;
+    });
+    PreviewWidget(*d)->updatePreview();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(repaintRequests, pages);
+    EXPECT_EQ(PreviewWidget(*d)->pageCount(), pages);
+    EXPECT_TRUE(PreviewWidget(*d)->updatesEnabled());
+    view->viewport()->repaint();  // the new pages draw
+}
+
+TEST(ReportPreviewLong, APrintRunPaintsTheWholeSnapshotAndCannotBeCancelled) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Fixture f;
+    f.table = Rows(1000);
+    ReportPreviewDialog* d = f.Open();
+    d->show();
+    QCoreApplication::processEvents();
+    f.table = Rows(5);  // recorded after the preview opened: not printed
+
+    const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
+    d->ReportPrinter()->setOutputFormat(QPrinter::PdfFormat);
+    d->ReportPrinter()->setOutputFileName(pdf);
+    bool cancelOffered = false;
+    QObject::connect(d, &ReportPreviewDialog::PageGenerated, d, [&](int done, int) {
+        QProgressDialog* p = d->Progress();
+        if (!p) return;
+        cancelOffered = cancelOffered || p->findChild<QPushButton*>() != nullptr;
+        if (done == 3) p->cancel();  // as a press of Escape would
+    });
+    PreviewWidget(*d)->print();
+    EXPECT_FALSE(cancelOffered);
+    EXPECT_FALSE(d->Cancelled());
+    const int pages = PageCount(1000, DefaultReportLayout());
+    EXPECT_EQ(d->PagesGenerated(), pages);
+
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), {pdf});
+    ASSERT_TRUE(info.waitForFinished(60000));
+    const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
+                       .match(QString::fromUtf8(info.readAllStandardOutput()));
+    ASSERT_TRUE(m.hasMatch());
+    EXPECT_EQ(m.captured(1).toInt(), pages);
+    EXPECT_TRUE(d->isVisible());  // the preview stays open after printing
 }
 
 }  // namespace

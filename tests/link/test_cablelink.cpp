@@ -164,6 +164,7 @@ TEST(HandleInputReport, BurstsJoinIntoFrames) {
     const std::vector<JoinCase> cases = {
         {"40 + 42 characters make one frame", {first40, rest42}, kFrame, 1},
         {"one burst holding the whole frame", {kFrame}, kFrame, 1},
+        {"two frames in a row", {kFrame, first40, rest42}, kFrame, 2},
         {"a burst appended after a complete frame", {first40, rest42, "0102"}, kFrame + "0102", 1},
         {"further bursts keep growing it", {kFrame, "0102", "0304"}, kFrame + "01020304", 1},
         {"a new 5A burst replaces a grown frame", {kFrame, "0102", first40, rest42}, kFrame, 2},

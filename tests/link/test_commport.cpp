@@ -3,23 +3,17 @@
 // through the master.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 #include "link/commport.h"

@@ -173,3 +173,153 @@ TEST(SimCableReports, OtherOutputReportsAreNotRequests) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- as a HID platform layer
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "link/simcable_backend.h"
+
+namespace {
+
+struct OpenCase {
+    const char* name;
+    std::string path;
+    HidAccess access;
+    bool opens;
+    uint32_t error;
+};
+
+TEST(SimCableBackend, InterfacesAndTheirOpenings) {
+    SimCableBackend sim;
+    sim.PlugMouse();
+    const auto list = sim.Enumerate();
+    ASSERT_EQ(list.size(), 2u);
+    const std::vector<OpenCase> cases = {
+        {"cable read-write", SimCableBackend::kCablePath, HidAccess::ReadWrite, true, 0},
+        {"cable read", SimCableBackend::kCablePath, HidAccess::Read, true, 0},
+        {"mouse queries only", SimCableBackend::kMousePath, HidAccess::None, true, 0},
+        {"mouse read-write refused", SimCableBackend::kMousePath, HidAccess::ReadWrite, false, EACCES},
+        {"mouse read refused", SimCableBackend::kMousePath, HidAccess::Read, false, EACCES},
+        {"unknown path", "sim:none", HidAccess::None, false, ENOENT},
+    };
+    for (const auto& c : cases) {
+        uint32_t error = 0;
+        const auto h = sim.Open(c.path, c.access, error);
+        EXPECT_EQ(h != nullptr, c.opens) << c.name;
+        if (!c.opens) {
+            EXPECT_EQ(error, c.error) << c.name;
+        }
+    }
+}
+
+TEST(SimCableBackend, TheCableIdentifiesItselfAsTheCable) {
+    SimCableBackend sim;
+    uint32_t error = 0;
+    const auto h = sim.Open(SimCableBackend::kCablePath, HidAccess::ReadWrite, error);
+    ASSERT_NE(h, nullptr);
+    char16_t text[kHidStringUnits];
+    std::fill(std::begin(text), std::end(text), u'x');
+    ASSERT_TRUE(h->GetProductString(text, kHidStringUnits));
+    EXPECT_EQ(std::u16string(text), u"USB to Serial");
+    EXPECT_FALSE(h->GetSerialNumberString(text, kHidStringUnits)) << "no serial number";
+    HIDP_CAPS caps;
+    ASSERT_TRUE(h->GetCaps(caps));
+    EXPECT_EQ(caps.InputReportByteLength, SimCable::kInputReportLength);
+    EXPECT_EQ(caps.OutputReportByteLength, SimCable::kOutputReportLength);
+    EXPECT_EQ(caps.FeatureReportByteLength, SimCable::kFeatureReportLength);
+}
+
+TEST(SimCableBackend, FeatureRequestAndReportsThroughHandles) {
+    SimCableOptions o;
+    o.reportIntervalUs = 0;
+    o.answerDelayReports = 1;
+    SimCableBackend sim(o);
+    uint32_t error = 0;
+    const auto main = sim.Open(SimCableBackend::kCablePath, HidAccess::ReadWrite, error);
+    const auto query = sim.Open(SimCableBackend::kCablePath, HidAccess::None, error);
+    const auto feature = cable::FeatureBufferForBaud(9600);
+    EXPECT_FALSE(query->SetFeature(feature.data(), cable::kFeatureReportLength)) << "needs read-write access";
+    ASSERT_TRUE(main->SetFeature(feature.data(), cable::kFeatureReportLength));
+    const auto request = cable::RequestBuffer(SimCable::kOutputReportLength);
+    uint32_t written = 0;
+    ASSERT_TRUE(main->Write(request.data(), SimCable::kOutputReportLength, written));
+    EXPECT_EQ(written, SimCable::kOutputReportLength);
+
+    const auto reader = sim.Open(SimCableBackend::kCablePath, HidAccess::Read, error);
+    Reader r;
+    for (int i = 0; i < 200 && r.decoded.empty(); ++i) {
+        std::vector<uint8_t> buf(SimCable::kInputReportLength);
+        const HidReadResult res = reader->Read(buf.data(), buf.size(), 100);
+        ASSERT_EQ(res.status, HidReadStatus::Report);
+        buf.resize(res.bytes);
+        r.Feed(buf);
+    }
+    ASSERT_EQ(r.decoded.size(), 1u);
+    EXPECT_EQ(r.decoded[0], Hex(sim.CycleFrame(0)));
+    const SimCableStats st = sim.Stats();
+    EXPECT_EQ(st.baud, 9600);
+    EXPECT_EQ(st.requests, 1u);
+    EXPECT_EQ(st.framesAnswered, 1u);
+}
+
+TEST(SimCableBackend, BudgetHoldsTheReportsBack) {
+    SimCableOptions o;
+    o.reportIntervalUs = 0;
+    SimCableBackend sim(o);
+    uint32_t error = 0;
+    const auto reader = sim.Open(SimCableBackend::kCablePath, HidAccess::Read, error);
+    sim.SetReportBudget(3);
+    uint8_t buf[SimCable::kInputReportLength];
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(reader->Read(buf, sizeof buf, 50).status, HidReadStatus::Report) << i;
+    EXPECT_EQ(reader->Read(buf, sizeof buf, 20).status, HidReadStatus::Timeout);
+    sim.AddReportBudget(1);
+    EXPECT_EQ(reader->Read(buf, sizeof buf, 50).status, HidReadStatus::Report);
+    sim.SetReportBudget(std::nullopt);
+    EXPECT_EQ(reader->Read(buf, sizeof buf, 50).status, HidReadStatus::Report);
+}
+
+TEST(SimCableBackend, UnpluggedCableFailsItsHandlesAndComesBackAsANewInterface) {
+    SimCableOptions o;
+    o.reportIntervalUs = 0;
+    SimCableBackend sim(o);
+    const std::string before = sim.Enumerate().at(0).instance;
+    uint32_t error = 0;
+    const auto reader = sim.Open(SimCableBackend::kCablePath, HidAccess::Read, error);
+    const auto main = sim.Open(SimCableBackend::kCablePath, HidAccess::ReadWrite, error);
+    sim.UnplugCable();
+    EXPECT_TRUE(sim.Enumerate().empty());
+    uint8_t buf[SimCable::kInputReportLength];
+    const HidReadResult r = reader->Read(buf, sizeof buf, 50);
+    EXPECT_EQ(r.status, HidReadStatus::Failed);
+    EXPECT_EQ(r.error, uint32_t(ENODEV));
+    HIDD_ATTRIBUTES a;
+    EXPECT_FALSE(main->GetAttributes(a));
+    EXPECT_EQ(sim.Open(SimCableBackend::kCablePath, HidAccess::ReadWrite, error), nullptr);
+    EXPECT_EQ(error, uint32_t(ENODEV));
+
+    sim.PlugCable();
+    ASSERT_EQ(sim.Enumerate().size(), 1u);
+    EXPECT_NE(sim.Enumerate()[0].instance, before);
+    EXPECT_EQ(reader->Read(buf, sizeof buf, 50).status, HidReadStatus::Failed) << "old handles stay dead";
+    EXPECT_EQ(sim.Stats().baud, 0) << "the cable forgot its rate";
+}
+
+TEST(SimCableBackend, ClosingEndsAWaitingRead) {
+    SimCableBackend sim;
+    uint32_t error = 0;
+    const auto reader = sim.Open(SimCableBackend::kCablePath, HidAccess::Read, error);
+    sim.SetReportBudget(0);  // nothing to read: the read waits
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        reader->Close();
+    });
+    uint8_t buf[SimCable::kInputReportLength];
+    EXPECT_EQ(reader->Read(buf, sizeof buf, 10000).status, HidReadStatus::Aborted);
+    closer.join();
+    EXPECT_EQ(reader->Read(buf, sizeof buf, 10).status, HidReadStatus::Aborted);
+}
+
+}  // namespace

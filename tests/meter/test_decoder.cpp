@@ -328,4 +328,40 @@ TEST(BarClamp, IntoZeroToForty) {
     for (const Case& c : cases) EXPECT_EQ(ClampBar(c.in), c.out) << c.in;
 }
 
+// Any well-formed frame text can only fail where digits or the mode are converted.
+TEST(Decoder, RandomFramesFailOnlyAtConversionSteps) {
+    uint32_t seed = 12345;
+    int complete = 0;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return uint8_t(seed >> 16);
+    };
+    for (int n = 0; n < 3000; ++n) {
+        std::vector<uint8_t> bytes(n % 3 == 0 ? 361 : 41);
+        for (uint8_t& b : bytes) b = next();
+        bytes[0] = 0x5A;
+        // Most frames get digit characters, so that passes also run to their end.
+        if (n % 2 == 0)
+            for (int k = 21; k <= 26; ++k) bytes[size_t(k)] = uint8_t("0123456789 .-L"[next() % 14]);
+        const std::string hex = BytesToHex(bytes);
+        const DecodeResult r = DecodeFrame(hex);
+        SCOPED_TRACE(hex);
+        const bool hexMode = (bytes[6] & 0x0F) >= 10;
+        if (hexMode) {
+            EXPECT_EQ(r.FailedStep, 11);
+        } else {
+            EXPECT_TRUE(r.FailedStep == 0 || r.FailedStep == 14 || r.FailedStep == 15 || r.FailedStep == 18)
+                << r.FailedStep;
+        }
+        if (r.Ok()) {
+            ++complete;
+            EXPECT_EQ(r.Chart, bytes.size() == 361 ? ChartAction::Waveform : ChartAction::Reset);
+            EXPECT_EQ(r.Wave.size(), bytes.size() == 361 ? 160u : 0u);
+            EXPECT_GE(r.BarShown, 0);
+            EXPECT_LE(r.BarShown, kBarMax);
+        }
+    }
+    EXPECT_GT(complete, 100);  // the sample reaches the end of the pass, too
+}
+
 }  // namespace

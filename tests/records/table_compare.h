@@ -115,8 +115,8 @@ inline NeutralTable ReadPxlib(const std::string& path) {
 #endif
 
 // Compares a table read by us with the same file read by pxlib. Blob values live in the .MB
-// file and are not compared; for number and time fields pxlib reports an empty field as a
-// value, so only fields we read as non-empty are compared there.
+// file and are not compared; for number, integer, date, time and BCD fields pxlib reports an
+// empty field as a value, so only fields we read as non-empty are compared there.
 inline void ExpectSameTables(const NeutralTable& ours, const NeutralTable& theirs, const std::string& what) {
     ASSERT_EQ(ours.fields.size(), theirs.fields.size()) << what;
     for (size_t i = 0; i < ours.fields.size(); ++i) {

@@ -1,0 +1,179 @@
+// Timings of the record table at scale (a plain timed tool, one run of each step):
+//   1. append 10 000 000 readings through the gates (seconds, bytes per row)
+//   2. save 1 000 000 rows as text, and dd writing the same number of bytes
+//   3. Paradox copy of 1 000 000 rows, and pxlib writing the same records to a memory stream
+//   4. open of a 1 000 000-row Paradox file, and pxlib's plain read loop over it
+// Usage: bench_records [FOLDER]   (scratch files go to FOLDER, default /tmp)
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "records/datafiles.h"
+#include "records/recorder.h"
+#include "records/recordtable.h"
+
+#ifdef MS42K_HAVE_PXLIB
+extern "C" {
+#include <paradox.h>
+}
+#endif
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr size_t kPxlibWriteRows = 100000;
+double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+long RssKb() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+off_t FileSize(const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_size : 0;
+}
+
+void WriteEmptyTable(const std::string& path) {
+    static const uint8_t kNoRow[64] = {};
+    PxWriteOptions o;
+    o.tableName = "Ms35fdb.DB";
+    const auto bytes = WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) { return kNoRow; }, o);
+    WriteFileAtomically(path, bytes.data(), bytes.size());
+}
+
+void Fill(RecordTable& t, size_t rows) {
+    Recorder rec(t);
+    rec.Options.RecordLimit = 10000000;
+    Reading r;
+    r.AcDcText = "DC";
+    r.SymbolText = "m*";
+    r.AutoText = "AUTO";
+    const double now = NowDateTime();
+    char value[16];
+    for (size_t i = 0; i < rows; ++i) {
+        std::snprintf(value, sizeof value, "%c%zu.%02zu", i % 3 ? ' ' : '-', i % 100, i % 97);
+        r.ValueText = value;
+        r.ValueNum = float(i % 10000);
+        rec.Offer(r, now + double(i) / 86400.0);
+    }
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const std::string dir = argc > 1 ? argv[1] : "/tmp";
+    const std::string base = dir + "/bench_records_" + std::to_string(getpid());
+    const std::string table = base + "_Ms35fdb.DB";
+    WriteEmptyTable(table);
+
+    // 1. Append 10 M readings.
+    {
+        RecordTable t;
+        t.Open(table);
+        const long rss0 = RssKb();
+        const auto t0 = Clock::now();
+        Fill(t, 10000000);
+        const double s = Since(t0);
+        const long rss1 = RssKb();
+        std::printf("append 10000000 rows through the gates: %.2f s (%.0f ns/row), %.1f bytes/row held, RSS +%.1f bytes/row\n", s,
+                    s * 1e9 / 1e7, double(t.BytesAllocated()) / 1e7, double(rss1 - rss0) * 1024.0 / 1e7);
+    }
+
+    RecordTable t;
+    t.Open(table);
+    Fill(t, 1000000);
+
+    // 2. Text form of 1 M rows, and dd writing as many bytes.
+    const std::string txt = base + ".txt";
+    {
+        const auto t0 = Clock::now();
+        SaveTable(t, txt);
+        const double s = Since(t0);
+        const off_t bytes = FileSize(txt);
+        std::printf("save 1000000 rows as text: %.3f s (%lld bytes)\n", s, (long long)bytes);
+        const std::string dd = "dd if=/dev/zero of=" + base + ".dd bs=" + std::to_string(bytes) + " count=1 conv=fsync 2>/dev/null";
+        const auto t1 = Clock::now();
+        if (std::system(dd.c_str()) != 0) std::printf("dd failed\n");
+        std::printf("dd writing the same %lld bytes (conv=fsync): %.3f s\n", (long long)bytes, Since(t1));
+        std::remove((base + ".dd").c_str());
+    }
+
+    // 3. Paradox copy of 1 M rows.
+    const std::string db = base + "_copy.db";
+    {
+        const auto t0 = Clock::now();
+        SaveTable(t, db);
+        const double s = Since(t0);
+        std::printf("Paradox copy of 1000000 rows: %.3f s (%.2f us/row, %lld bytes)\n", s, s, (long long)FileSize(db));
+    }
+#ifdef MS42K_HAVE_PXLIB
+    {
+        pxdoc_t* doc = PX_new();
+        const PxSchema& sc = t.Schema();
+        auto* fields = static_cast<pxfield_t*>(doc->malloc(doc, sizeof(pxfield_t) * sc.fields.size(), "bench fields"));
+        for (size_t i = 0; i < sc.fields.size(); ++i) {
+            fields[i].px_fname = PX_strdup(doc, sc.fields[i].name.c_str());
+            fields[i].px_ftype = char(sc.fields[i].type);
+            fields[i].px_flen = sc.fields[i].size;
+            fields[i].px_fdc = 0;
+        }
+        char* mem = nullptr;
+        size_t memSize = 0;
+        FILE* fp = open_memstream(&mem, &memSize);
+        const auto t0 = Clock::now();
+        if (PX_create_fp(doc, fields, int(sc.fields.size()), fp, pxfFileTypNonIndexDB) < 0) {
+            std::printf("pxlib: cannot create the table\n");
+        } else {
+            // pxlib's writing slows down as the table grows: 100 000 records are timed.
+            std::vector<char> rec(sc.recordSize);
+            for (size_t r = 0; r < kPxlibWriteRows; ++r) {
+                std::copy(t.RowData(r), t.RowData(r) + sc.recordSize, rec.begin());
+                PX_put_record(doc, rec.data());
+            }
+            PX_close(doc);
+            std::fflush(fp);
+            const double s = Since(t0);
+            std::printf("pxlib writing the first %zu of these records to a memory stream: %.3f s (%.1f us/record, %zu bytes)\n",
+                        kPxlibWriteRows, s, s * 1e6 / double(kPxlibWriteRows), memSize);
+        }
+        PX_delete(doc);
+        std::fclose(fp);
+        std::free(mem);
+    }
+#endif
+
+    // 4. Open of the 1 M-row file.
+    {
+        RecordTable back;
+        const auto t0 = Clock::now();
+        back.Open(db);
+        std::printf("open of the 1000000-row Paradox file: %.3f s (%zu rows)\n", Since(t0), back.RowCount());
+    }
+#ifdef MS42K_HAVE_PXLIB
+    {
+        const auto t0 = Clock::now();
+        pxdoc_t* doc = PX_new();
+        size_t n = 0;
+        if (PX_open_file(doc, db.c_str()) == 0) {
+            std::vector<char> rec(size_t(PX_get_recordsize(doc)));
+            const int rows = PX_get_num_records(doc);
+            for (int r = 0; r < rows; ++r)
+                if (PX_get_record(doc, r, rec.data())) ++n;
+            PX_close(doc);
+        }
+        PX_delete(doc);
+        std::printf("pxlib plain read loop over the same file: %.3f s (%zu rows)\n", Since(t0), n);
+    }
+#endif
+    t.Close();
+    for (const auto& p : {table, txt, db}) std::remove(p.c_str());
+    return 0;
+}

@@ -1,0 +1,413 @@
+// The recording controls, the grid and the data-file handlers of the main window, driven
+// the way a user drives them (menu items, edits, buttons, dialogs answered by the hooks).
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/tfcomm.h"
+#include "meter/convert.h"
+#include "records/recordtable.h"
+#include "records/recordtablemodel.h"
+
+namespace {
+
+class RecordsWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t.toStdString()); };
+        Ui::ShowError = [this](const QString& t) { errors_.push_back(t.toStdString()); };
+        Ui::OpenFileName = [this](const QString& filter) {
+            filters_.push_back(filter.toStdString());
+            return QString::fromStdString(openName_);
+        };
+        Ui::SaveFileName = [this](const QString& filter, const QString& ext) {
+            filters_.push_back(filter.toStdString());
+            defaultExt_ = ext.toStdString();
+            return QString::fromStdString(saveName_);
+        };
+        Ui::AskSaveBeforeExit = [this] {
+            ++exitQuestions_;
+            return exitChoice_;
+        };
+        Ui::QuitApplication = [this] { ++quitCalls_; };
+    }
+    void TearDown() override {
+        w_.reset();
+        Ui::ResetHooks();
+    }
+    void Start(bool withTable = true) {
+        if (withTable) {
+            ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"), dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
+        }
+        AppOptions o;
+        o.dataDir = dir_.path().toStdString();
+        w_ = std::make_unique<TFCOMM>(o);
+        QCoreApplication::processEvents();
+    }
+    std::string Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
+    void Reading(const std::string& value, const std::string& acdc = "DC", const std::string& unit = " V",
+                 const std::string& autoText = "") {
+        w_->State.ValueText = value;
+        w_->State.AcDcText = acdc;
+        w_->State.SymbolText = unit;
+        w_->State.AutoText = autoText;
+        w_->State.ValueNum = 1.0f;
+        w_->INDataToTable();
+    }
+    int GridRows() const { return w_->DBGrid1->model()->rowCount(); }
+    QString Cell(int row, int col) const { return w_->DBGrid1->model()->index(row, col).data().toString(); }
+    static std::string ReadAll(const std::string& path) {
+        QFile f(QString::fromStdString(path));
+        if (!f.open(QIODevice::ReadOnly)) return "<missing>";
+        return f.readAll().toStdString();
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<TFCOMM> w_;
+    std::vector<std::string> messages_, errors_, filters_;
+    std::string openName_, saveName_, defaultExt_;
+    Ui::ExitChoice exitChoice_ = Ui::ExitChoice::Discard;
+    int exitQuestions_ = 0;
+    int quitCalls_ = 0;
+};
+
+TEST_F(RecordsWindow, StartupOpensTheTableAndTheGridShowsItsColumns) {
+    Start();
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+    EXPECT_TRUE(w_->T22GDB->IsOpen());
+    EXPECT_EQ(GridRows(), 0);
+    const char* titles[] = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
+    const Qt::Alignment align[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight, Qt::AlignLeft};
+    auto* m = w_->DBGrid1->model();
+    ASSERT_EQ(m->columnCount(), 6);
+    Reading("00.66", "DC", "k*", "AUTO");
+    for (int c = 0; c < 6; ++c) {
+        EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString().toStdString(), titles[c]);
+        const auto a = Qt::Alignment(m->index(0, c).data(Qt::TextAlignmentRole).toInt());
+        EXPECT_TRUE(a & align[c]) << c;
+    }
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("k") + QChar(0x03A9));  // the unit as the meter's symbols
+    EXPECT_TRUE(w_->DBGrid1->editTriggers() == QAbstractItemView::NoEditTriggers);
+}
+
+TEST_F(RecordsWindow, MissingTableIsReportedAndStartUpGoesOn) {
+    Start(false);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("Ms35fdb.DB"), std::string::npos) << errors_[0];
+    EXPECT_FALSE(w_->T22GDB->IsOpen());
+    EXPECT_EQ(w_->State.RecordLimit, 10000);  // later start-up steps ran
+    EXPECT_EQ(w_->windowTitle(), QStringLiteral("MS42K Interface Program _Ver: 1.00"));
+    // Readings meet the closed table: reported once, not for every frame.
+    EXPECT_THROW(Reading("1"), TableError);
+    EXPECT_NO_THROW(Reading("2"));
+    EXPECT_EQ(GridRows(), 0);
+}
+
+TEST_F(RecordsWindow, ReadingsAppendAndTheGridFollows) {
+    Start();
+    for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
+    EXPECT_EQ(GridRows(), 5);
+    EXPECT_EQ(w_->DBGrid1->currentIndex().row(), 4);
+    EXPECT_EQ(w_->DBGrid1->model()->headerData(4, Qt::Vertical).toString(), QString(QChar(0x25B6)));
+    EXPECT_EQ(w_->DBGrid1->model()->headerData(3, Qt::Vertical).toString(), QString());
+    EXPECT_EQ(Cell(4, 0), QStringLiteral("5"));
+    EXPECT_EQ(w_->State.RecordNo, 6);
+    EXPECT_EQ(w_->State.RecordsAppended, 5);
+}
+
+TEST_F(RecordsWindow, LimitMenu) {
+    Start();
+    struct Case {
+        QAction* TFCOMM::*item;
+        int32_t limit;
+    };
+    const Case cases[] = {{&TFCOMM::N10001, 1000},    {&TFCOMM::N50001, 5000},     {&TFCOMM::N100001, 10000},
+                          {&TFCOMM::N500001, 50000},  {&TFCOMM::N1000001, 100000}, {&TFCOMM::limitess, 10000000},
+                          {&TFCOMM::limitess, 10000000}, {&TFCOMM::N10001, 1000}};
+    QAction* all[] = {w_->N10001, w_->N50001, w_->N100001, w_->N500001, w_->N1000001, w_->limitess};
+    for (const auto& c : cases) {
+        QAction* item = (*w_).*c.item;
+        item->trigger();
+        EXPECT_EQ(w_->State.RecordLimit, c.limit);
+        for (QAction* a : all) EXPECT_EQ(a->isChecked(), a == item) << a->text().toStdString();
+    }
+    // With the limit 1000 the 1001st reading is dropped.
+    for (int i = 0; i < 1001; ++i) Reading(std::to_string(i));
+    EXPECT_EQ(GridRows(), 1000);
+    EXPECT_EQ(w_->State.RecordsAppended, 1000);
+}
+
+TEST_F(RecordsWindow, KeyFilterLetsOnlyDigitsAndBackspaceThrough) {
+    Start();
+    struct Case {
+        QLineEdit* TFCOMM::*edit;
+        const char* typed;
+        const char* text;
+    };
+    const Case cases[] = {{&TFCOMM::RecordSITime, "1a-+2 .", "12"}, {&TFCOMM::TimeInt, "9x9", "99"}, {&TFCOMM::TimeS, "5", "5"}};
+    for (const auto& c : cases) {
+        QLineEdit* e = (*w_).*c.edit;
+        e->clear();
+        QTest::keyClicks(e, QString::fromLatin1(c.typed));
+        EXPECT_EQ(e->text().toStdString(), c.text) << c.typed;
+    }
+    w_->RecordSITime->setText(QStringLiteral("123"));
+    w_->RecordSITime->end(false);
+    QTest::keyClick(w_->RecordSITime, Qt::Key_Backspace);
+    EXPECT_EQ(w_->RecordSITime->text(), QStringLiteral("12"));
+    EXPECT_EQ(w_->State.SampleCountdown, 12);  // every change reloads the countdown
+}
+
+TEST_F(RecordsWindow, SamplingCountdownWithTheTimer) {
+    Start();
+    w_->RecordSI->setChecked(true);
+    w_->RecordSITime->setText(QStringLiteral("3"));
+    w_->State.SampleCountdown = 0;
+    Reading("a");
+    Reading("b");  // dropped: 3 s to go
+    for (int i = 0; i < 3; ++i) w_->TrecordTimer();
+    Reading("c");
+    EXPECT_EQ(GridRows(), 2);
+    EXPECT_EQ(Cell(1, 3), QStringLiteral("c"));
+    // Editing the interval restarts the countdown at once.
+    w_->RecordSITime->setText(QStringLiteral("1"));
+    EXPECT_EQ(w_->State.SampleCountdown, 1);
+    // Pasted text that is no integer raises the conversion error; "-" counts as 0.
+    const QSignalBlocker block(w_->RecordSITime);
+    w_->RecordSITime->setText(QStringLiteral("x"));
+    EXPECT_THROW(w_->RecordSITimeChange(), EConvertError);
+    w_->RecordSITime->setText(QStringLiteral("-"));
+    w_->RecordSITimeChange();
+    EXPECT_EQ(w_->State.SampleCountdown, 0);
+}
+
+TEST_F(RecordsWindow, StartTimeIsCheckedOnKeyRelease) {
+    Start();
+    struct Case {
+        const char *h, *m, *s;
+        int messages;
+        const char *th, *tm, *ts;  // texts afterwards
+        int vh, vm, vs;            // values afterwards (set before: 1, 2, 3)
+    };
+    const Case cases[] = {
+        {"23", "59", "59", 0, "23", "59", "59", 23, 59, 59},
+        {"24", "59", "59", 1, "00", "59", "59", 1, 59, 59},
+        {"24", "60", "61", 3, "00", "00", "00", 1, 2, 3},
+        {"0", "60", "0", 1, "0", "00", "0", 0, 2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.h) + ":" + c.m + ":" + c.s);
+        w_->State.RecallHour = 1;
+        w_->State.RecallMinute = 2;
+        w_->State.RecallSecond = 3;
+        w_->TimeH->setText(QString::fromLatin1(c.h));
+        w_->TimeM->setText(QString::fromLatin1(c.m));
+        w_->TimeS->setText(QString::fromLatin1(c.s));
+        messages_.clear();
+        QTest::keyRelease(w_->TimeM, Qt::Key_0);
+        EXPECT_EQ(int(messages_.size()), c.messages);
+        for (const auto& m : messages_) EXPECT_EQ(m, "Input error!");
+        EXPECT_EQ(w_->TimeH->text().toStdString(), c.th);
+        EXPECT_EQ(w_->TimeM->text().toStdString(), c.tm);
+        EXPECT_EQ(w_->TimeS->text().toStdString(), c.ts);
+        EXPECT_EQ(w_->State.RecallHour, c.vh);
+        EXPECT_EQ(w_->State.RecallMinute, c.vm);
+        EXPECT_EQ(w_->State.RecallSecond, c.vs);
+    }
+    // A text that is no integer stops the check with the conversion error.
+    w_->TimeH->setText(QString());
+    try {
+        w_->TimeHKeyUp(w_->TimeH);
+        ADD_FAILURE() << "no conversion error";
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'' is not a valid integer value");
+    }
+}
+
+TEST_F(RecordsWindow, RecallStepsStampTheRows) {
+    Start();
+    struct Case {
+        bool check;  // RecallCheck checked (start 00:00:00) or unchecked (23:59:59)
+        const char* interval;
+        std::vector<const char*> times;
+    };
+    const Case cases[] = {
+        {false, "1", {}},  // unchecked: the current time (checked below by its form only)
+        {true, "7200", {"02:00:00", "04:00:00"}},
+        {true, "0", {"04:00:00", "04:00:00"}},  // still checked: the stamp stays where it was
+    };
+    for (const auto& c : cases) {
+        w_->RecordNewClick();
+        if (w_->RecallCheck->isChecked() != c.check) w_->RecallCheck->click();
+        EXPECT_EQ(w_->TimeH->text(), c.check ? QStringLiteral("00") : QStringLiteral("23"));
+        EXPECT_EQ(w_->TimeS->text(), c.check ? QStringLiteral("00") : QStringLiteral("59"));
+        w_->TimeInt->setText(QString::fromLatin1(c.interval));
+        for (size_t i = 0; i < std::max<size_t>(c.times.size(), 1); ++i) w_->RecallDataTestClick();
+        for (size_t i = 0; i < c.times.size(); ++i) EXPECT_EQ(Cell(int(i), 1).toStdString(), c.times[i]) << c.interval;
+        if (!c.check) {
+            EXPECT_EQ(Cell(0, 1).size(), 8);
+        }
+    }
+    // 23:59:59 + 1 wraps to 0:00:00 (the start time typed by the user).
+    w_->TimeH->setText(QStringLiteral("23"));
+    w_->TimeM->setText(QStringLiteral("59"));
+    w_->TimeS->setText(QStringLiteral("59"));
+    w_->RecallCheckExit();
+    w_->TimeInt->setText(QStringLiteral("1"));
+    const int before = GridRows();
+    w_->RecallDataTestClick();
+    EXPECT_EQ(Cell(before, 1), QStringLiteral("00:00:00"));
+    // An interval that is no integer: nothing is stepped or appended.
+    w_->TimeInt->setText(QString());
+    EXPECT_THROW(w_->RecallDataTestClick(), EConvertError);
+    EXPECT_EQ(GridRows(), before + 1);
+}
+
+TEST_F(RecordsWindow, NewEmptiesTheTableAndRestartsTheNumbering) {
+    Start();
+    for (int k : {0, 3}) {
+        for (int i = 0; i < k; ++i) Reading(std::to_string(i));
+        messages_.clear();
+        w_->RecordNew->click();
+        ASSERT_EQ(messages_.size(), 1u);
+        EXPECT_EQ(messages_[0], " Record deleted ");
+        EXPECT_EQ(GridRows(), 0);
+        EXPECT_EQ(w_->State.RecordNo, 1);
+        EXPECT_EQ(w_->State.RecordsAppended, 0);
+    }
+    // The file on disk is not touched.
+    EXPECT_EQ(ReadAll(Path("Ms35fdb.DB")), ReadAll(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"));
+}
+
+TEST_F(RecordsWindow, SaveAsTextAsTableAndFailures) {
+    Start();
+    Reading("00.66", "", " V", "");
+    Reading("1.234", "AC", "m*", "AUTO");
+    struct Case {
+        const char* name;  // in the scratch folder; "" = cancelled
+        std::vector<std::string> messages;
+        bool textFile;
+    };
+    const std::string txt = Path("out.txt"), xls = Path("out.xls"), db = Path("out.db"), bad = Path("missing/out.txt");
+    const Case cases[] = {
+        {"out.txt", {"save table to specified file: " + txt + " Scuss!"}, true},
+        {"out.xls", {"save table to specified file: " + xls + " Scuss!"}, true},
+        {"out.db", {}, false},
+        {"missing/out.txt", {"Could not save table to specified file: " + bad}, false},
+        {"", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages_.clear();
+        saveName_ = *c.name ? Path(c.name) : std::string();
+        w_->saveas->click();
+        EXPECT_EQ(messages_, c.messages);
+        EXPECT_EQ(filters_.back(), TFCOMM::SaveDialog2Filter);
+        EXPECT_EQ(defaultExt_, "xls");
+        if (c.textFile) {
+            const std::string text = ReadAll(saveName_);
+            EXPECT_EQ(text.substr(0, 33), "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n1\t");
+            EXPECT_NE(text.find("\t\t00.66\t V\t\r\n2\t"), std::string::npos) << text;
+        }
+    }
+    RecordTable copy;
+    copy.Open(db);
+    ASSERT_EQ(copy.RowCount(), 2u);
+    EXPECT_EQ(copy.CellText(1, ColUnit), "m*");
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(RecordsWindow, OpenKeepsThePathAndTheNumbering) {
+    Start();
+    for (int i = 0; i < 3; ++i) Reading(std::to_string(i));
+    saveName_ = Path("Old Data.db");
+    w_->saveasClick();
+    openName_ = saveName_;
+    w_->OpenDataFiles->click();
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+    EXPECT_EQ(filters_.back(), TFCOMM::OpenDialog1Filter);
+    EXPECT_EQ(w_->T22GDB->FileName(), openName_);
+    EXPECT_EQ(GridRows(), 3);
+    Reading("next");
+    EXPECT_EQ(Cell(3, 0), QStringLiteral("4"));
+    // Cancelled: nothing changes.
+    openName_.clear();
+    w_->SpeedButton2Click();
+    EXPECT_EQ(GridRows(), 4);
+}
+
+TEST_F(RecordsWindow, FailedOpenKeepsTheRowsForTheExitPrompt) {
+    Start();
+    Reading("kept");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_TEST_DATA "/paradox/country.db"), QString::fromStdString(Path("country.db"))));
+    openName_ = Path("country.db");
+    Guard([&] { w_->SpeedButton2Click(); });
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find(openName_), std::string::npos) << errors_[0];
+    EXPECT_FALSE(w_->T22GDB->IsOpen());
+    // The exit prompt still offers the recorded reading; saving writes it.
+    exitChoice_ = Ui::ExitChoice::Save;
+    saveName_ = Path("rescued.txt");
+    w_->BitBtn1->click();
+    EXPECT_EQ(exitQuestions_, 1);
+    EXPECT_EQ(quitCalls_, 1);
+    EXPECT_NE(ReadAll(saveName_).find("\tkept\t"), std::string::npos);
+}
+
+TEST_F(RecordsWindow, ExitPrompt) {
+    struct Case {
+        const char* what;
+        int readings;
+        bool saveBefore;
+        Ui::ExitChoice choice;
+        const char* saveAs;  // answer of the save dialog ("" cancels it)
+        int questions;
+        int quits;
+    };
+    const Case cases[] = {
+        {"nothing recorded", 0, false, Ui::ExitChoice::Cancel, "", 0, 1},
+        {"everything saved", 2, true, Ui::ExitChoice::Cancel, "", 0, 1},
+        {"cancel keeps running", 2, false, Ui::ExitChoice::Cancel, "", 1, 0},
+        {"discard ends", 2, false, Ui::ExitChoice::Discard, "", 1, 1},
+        {"save then end", 2, false, Ui::ExitChoice::Save, "exit.txt", 1, 1},
+        {"save dialog cancelled keeps running", 2, false, Ui::ExitChoice::Save, "", 1, 0},
+        {"failed save keeps running", 2, false, Ui::ExitChoice::Save, "missing/x.txt", 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        w_.reset();
+        QFile::remove(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+        Start();
+        for (int i = 0; i < c.readings; ++i) Reading(std::to_string(i));
+        if (c.saveBefore) {
+            saveName_ = Path("before.txt");
+            w_->saveasClick();
+        }
+        exitQuestions_ = quitCalls_ = 0;
+        exitChoice_ = c.choice;
+        saveName_ = *c.saveAs ? Path(c.saveAs) : std::string();
+        w_->BtExit1Click();
+        EXPECT_EQ(exitQuestions_, c.questions);
+        EXPECT_EQ(quitCalls_, c.quits);
+        if (c.choice == Ui::ExitChoice::Save && c.quits) {
+            EXPECT_NE(ReadAll(saveName_).find("\r\n2\t"), std::string::npos);
+        }
+    }
+}
+
+}  // namespace
