@@ -28,7 +28,7 @@ void PrintHelp() {
         "usage:\n"
         "  ms42k                 open the window\n"
         "  ms42k --simulate      open the window with a simulated cable and meter plugged in\n"
-        "  ms42k --com1 PATH     use the serial device PATH as COM1\n"
+        "  ms42k --com1 PATH     use the serial device PATH as COM1 (or set MS42K_COM1=PATH)\n"
         "  ms42k --help          this text\n"
         "  ms42k --version       the version\n",
         MS42K_VERSION);

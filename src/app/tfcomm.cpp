@@ -575,6 +575,10 @@ void TFCOMM::ClearBtnClick() {
 }
 
 void TFCOMM::Log(const QString& line) {
+    // The log keeps the most recent lines only: hours of reading add hundreds of lines a
+    // minute, and an unbounded list would slowly eat the memory and the window's speed.
+    constexpr int kMaxLogLines = 5000;
     HistoryListBox->addItem(line);
-    HistoryListBox->scrollToBottom();
+    while (HistoryListBox->count() > kMaxLogLines) delete HistoryListBox->takeItem(0);
+    HistoryListBox->setCurrentRow(HistoryListBox->count() - 1);
 }

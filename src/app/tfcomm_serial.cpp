@@ -160,13 +160,16 @@ void TFCOMM::H42RData(const uint8_t* DataPtr, uint32_t DataSize) {
         showLoText = false;
         USBtxt->setText(QString::fromLatin1(State.SerialLine));
         if (r == seriallink::ByteResult::FrameLine) {
-            // A frame that fails to decode is reported and reception goes on.
-            Guard([this] {
-                if (SerialDecoder)
+            // A frame that fails to decode is logged once and reception goes on.
+            if (SerialDecoder) {
+                try {
                     SerialDecoder();
-                else
-                    LcdDisplay42();
-            });
+                } catch (const std::exception& e) {
+                    Log(QStringLiteral("Frame not shown: ") + QString::fromLocal8Bit(e.what()));
+                }
+            } else {
+                LcdDisplay42Logged();
+            }
         }
     }
     if (showLoText) USBtxt->setText(QString::fromLatin1(State.SerialLoText));

@@ -301,6 +301,14 @@ TEST_F(MainWindowTest, ResizeKeepsRightEdgeOffsets) {
     }
 }
 
+// A long run keeps the newest log lines, with the last one selected.
+TEST_F(MainWindowTest, LogKeepsTheNewestLinesSelected) {
+    for (int i = 1; i <= 5003; ++i) w().Log(QString::number(i));
+    ASSERT_EQ(w().HistoryListBox->count(), 5000);
+    EXPECT_EQ(w().HistoryListBox->item(0)->text(), QStringLiteral("4"));
+    EXPECT_EQ(w().HistoryListBox->currentItem()->text(), QStringLiteral("5003"));
+}
+
 TEST_F(MainWindowTest, ClearEmptiesLogAndMemo) {
     w().Log(QStringLiteral("line 1"));
     w().Log(QStringLiteral("line 2"));

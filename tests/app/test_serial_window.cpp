@@ -350,8 +350,13 @@ TEST_F(SerialWindowTest, AFrameThatFailsToDecodeIsReportedAndReceptionGoesOn) {
     };
     Feed(Join({kFrameLine, kFrameLine, ToBytes("\x31\x32")}));
     EXPECT_EQ(runs, 2);
-    ASSERT_EQ(errors_.size(), 2u);
-    EXPECT_EQ(errors_[0], QStringLiteral("'5X' is not a valid integer value"));
+    // Logged once per failing frame, no dialog that would hold up reception.
+    EXPECT_TRUE(errors_.empty());
+    int logged = 0;
+    for (int i = 0; i < win.HistoryListBox->count(); ++i)
+        if (win.HistoryListBox->item(i)->text() == QStringLiteral("Frame not shown: '5X' is not a valid integer value"))
+            ++logged;
+    EXPECT_EQ(logged, 2);
     EXPECT_EQ(win.USBtxt->text(), QStringLiteral("12"));
     EXPECT_EQ(win.State.SerialLoText, "12");
 }
