@@ -9,7 +9,7 @@ namespace {
 QWidget* ActiveParent() { return QApplication::activeWindow(); }
 
 void DefaultShowMessage(const QString& text) {
-    QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text,
+    QMessageBox box(QMessageBox::Information, QStringLiteral("MS42K"), text,
                     QMessageBox::Ok, ActiveParent());
     box.exec();
 }
@@ -29,7 +29,7 @@ QString DefaultSaveFileName(const QString& filter, const QString& defaultExt) {
     return dlg.selectedFiles().first();
 }
 ExitChoice DefaultAskSaveBeforeExit() {
-    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+    QMessageBox box(QMessageBox::Question, QStringLiteral("MS42K"),
                     QStringLiteral("Save recorded readings before exit?"),
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
                     ActiveParent());

@@ -44,7 +44,6 @@ void PrintHelp() {
 int RunWindow(int argc, char** argv, const AppOptions& options) {
     Ms42kApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ms42k"));
-    QApplication::setApplicationDisplayName(QStringLiteral("MS42K"));
     TFCOMM window(options);
     window.show();
     return app.exec();

@@ -150,7 +150,7 @@ void TFCOMM::BuildWindow() {
     RepeatSet = Place(new QCheckBox(QStringLiteral("Repeat"), c), 5, 204, 70, 20);
     RepeatSet->setToolTip(QStringLiteral("Repeage Record"));
     RecordSI = Place(new QCheckBox(QStringLiteral("Sampling Interval           'S"), c), 80, 204, 240, 20);
-    RecordSITime = Edit(c, QStringLiteral("10"), 200, 204, 34);
+    RecordSITime = Edit(c, QStringLiteral("10"), 214, 204, 28);
     RecordNew = SpeedButton(c, IconKind::NewTable, QStringLiteral("Close Data"), 5, 227);
     OpenDataFiles = SpeedButton(c, IconKind::OpenFile, QStringLiteral("Open old data files"), 35, 227);
     saveas = SpeedButton(c, IconKind::SaveFile, QStringLiteral("Save data files"), 65, 227);
