@@ -31,6 +31,7 @@
 
 #include "app/application.h"
 #include "app/tfcomm.h"
+#include "window_test_support.h"
 #include "app/widgets.h"
 #include "meter/lcdpanel.h"
 #include "records/recordtable.h"
@@ -47,10 +48,6 @@ protected:
         if (QFile::exists(source)) QFile::copy(source, dir_.filePath(QStringLiteral("Ms35fdb.DB")));
         oldCwd_ = QDir::currentPath();
         QDir::setCurrent(dir_.path());
-        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t); };
-        Ui::ShowError = [this](const QString& t) { errors_.push_back(t); };
-        Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
-        Ui::QuitApplication = [this] { quitCalls_++; };
         window_ = std::make_unique<TFCOMM>();
         window_->show();
         QCoreApplication::processEvents();
@@ -58,15 +55,13 @@ protected:
     void TearDown() override {
         window_.reset();
         QDir::setCurrent(oldCwd_);
-        Ui::ResetHooks();
     }
     TFCOMM& w() { return *window_; }
 
     QTemporaryDir dir_;
     QString oldCwd_;
-    std::vector<QString> messages_;
-    std::vector<QString> errors_;
-    int quitCalls_ = 0;
+    QuietUi ui_;  // every dialog recorded instead of shown
+    int& quitCalls_ = ui_.quitCalls;
     std::unique_ptr<TFCOMM> window_;
 };
 

@@ -27,6 +27,7 @@
 #include "app/application.h"
 #include "app/cli.h"
 #include "app/tfcomm.h"
+#include "window_test_support.h"
 #include "app/widgets.h"
 #include "meter/convert.h"
 #include "meter/gaugegeometry.h"
@@ -46,10 +47,6 @@ protected:
                                 dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
         oldCwd_ = QDir::currentPath();
         QDir::setCurrent(dir_.path());
-        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t); };
-        Ui::ShowError = [this](const QString& t) { errors_.push_back(t); };
-        Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
-        Ui::QuitApplication = [] {};
         AppOptions options;
         options.dataDir = dir_.path().toStdString();
         window_ = std::make_unique<TFCOMM>(options);
@@ -59,7 +56,6 @@ protected:
     void TearDown() override {
         window_.reset();
         QDir::setCurrent(oldCwd_);
-        Ui::ResetHooks();
     }
     TFCOMM& w() { return *window_; }
 
@@ -111,8 +107,9 @@ protected:
 
     QTemporaryDir dir_;
     QString oldCwd_;
-    std::vector<QString> messages_;
-    std::vector<QString> errors_;
+    QuietUi ui_;  // every dialog recorded instead of shown
+    std::vector<QString>& messages_ = ui_.messages;
+    std::vector<QString>& errors_ = ui_.errors;
     std::unique_ptr<TFCOMM> window_;
 };
 

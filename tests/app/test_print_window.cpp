@@ -18,6 +18,7 @@
 #include "app/application.h"
 #include "app/cli.h"
 #include "app/tfcomm.h"
+#include "window_test_support.h"
 #include "chart/report.h"
 #include "chart/report_preview.h"
 #include "meter/segmentsymbols.h"
@@ -47,10 +48,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         ASSERT_TRUE(QFile::copy(kEmptyTable, dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
-        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t); };
-        Ui::ShowError = [this](const QString& t) { errors_.push_back(t); };
-        Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
-        Ui::QuitApplication = [] {};
         AppOptions options;
         options.dataDir = dir_.path().toStdString();
         window_ = std::make_unique<TFCOMM>(options);
@@ -60,7 +57,6 @@ protected:
     }
     void TearDown() override {
         window_.reset();
-        Ui::ResetHooks();
     }
     TFCOMM& w() { return *window_; }
     void Record(int n) {
@@ -84,8 +80,9 @@ protected:
     }
 
     QTemporaryDir dir_;
-    std::vector<QString> messages_;
-    std::vector<QString> errors_;
+    QuietUi ui_;  // every dialog recorded instead of shown
+    std::vector<QString>& messages_ = ui_.messages;
+    std::vector<QString>& errors_ = ui_.errors;
     std::unique_ptr<TFCOMM> window_;
 };
 

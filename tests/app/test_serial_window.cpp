@@ -23,6 +23,7 @@
 
 #include "app/application.h"
 #include "app/tfcomm.h"
+#include "window_test_support.h"
 #include "app/widgets.h"
 #include "link/commport.h"
 #include "link/test_commport_pty.h"
@@ -56,15 +57,10 @@ protected:
         if (QFile::exists(source)) QFile::copy(source, dir_.filePath(QStringLiteral("Ms35fdb.DB")));
         oldCwd_ = QDir::currentPath();
         QDir::setCurrent(dir_.path());
-        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t); };
-        Ui::ShowError = [this](const QString& t) { errors_.push_back(t); };
-        Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
-        Ui::QuitApplication = [] {};
     }
     void TearDown() override {
         window_.reset();
         QDir::setCurrent(oldCwd_);
-        Ui::ResetHooks();
     }
 
     // Starts the window with COM1 at the given device (the pseudo-terminal by default).
@@ -88,8 +84,9 @@ protected:
     Pty pty_;
     QTemporaryDir dir_;
     QString oldCwd_;
-    std::vector<QString> messages_;
-    std::vector<QString> errors_;
+    QuietUi ui_;  // every dialog recorded instead of shown
+    std::vector<QString>& messages_ = ui_.messages;
+    std::vector<QString>& errors_ = ui_.errors;
     std::vector<std::string> decodedFrames_;
     std::unique_ptr<TFCOMM> window_;
 };

@@ -21,6 +21,7 @@
 #include "app/application.h"
 #include "app/cli.h"
 #include "app/tfcomm.h"
+#include "window_test_support.h"
 #include "app/widgets.h"
 #include "link/cablelink.h"
 #include "link/hidcontroller.h"
@@ -63,14 +64,9 @@ protected:
         ASSERT_TRUE(dir_.isValid());
         ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"), dir_.filePath("Ms35fdb.DB")));
         QFile::setPermissions(dir_.filePath("Ms35fdb.DB"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t); };
-        Ui::ShowError = [this](const QString& t) { errors_.push_back(t); };
-        Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
-        Ui::QuitApplication = [] {};
     }
     void TearDown() override {
         window_.reset();
-        Ui::ResetHooks();
     }
     void Open(std::shared_ptr<HidBackend> backend) {
         AppOptions o;
@@ -104,8 +100,9 @@ protected:
     }
 
     QTemporaryDir dir_;
-    std::vector<QString> messages_;
-    std::vector<QString> errors_;
+    QuietUi ui_;  // every dialog recorded instead of shown
+    std::vector<QString>& messages_ = ui_.messages;
+    std::vector<QString>& errors_ = ui_.errors;
     std::unique_ptr<TFCOMM> window_;
 };
 
