@@ -1,9 +1,7 @@
 #pragma once
 // Shared set-up of the window tests: the interactive hooks replaced by recorders so that no
-// dialog blocks a test, and a scratch folder holding a fresh copy of the empty record table.
-#include <QFile>
+// dialog blocks a test.
 #include <QString>
-#include <QTemporaryDir>
 #include <vector>
 
 #include "app/application.h"
@@ -23,19 +21,4 @@ struct QuietUi {
     ~QuietUi() { Ui::ResetHooks(); }
     QuietUi(const QuietUi&) = delete;
     QuietUi& operator=(const QuietUi&) = delete;
-};
-
-// A temporary folder with a writable copy of the shipped empty record table Ms35fdb.DB.
-struct ScratchTableFolder {
-    QTemporaryDir dir;
-
-    // True when the folder exists and holds the table.
-    bool Prepare() {
-        if (!dir.isValid()) return false;
-        const QString target = dir.filePath(QStringLiteral("Ms35fdb.DB"));
-        if (!QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"), target)) return false;
-        return QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
-    QString path() const { return dir.path(); }
-    QString filePath(const QString& name) const { return dir.filePath(name); }
 };
