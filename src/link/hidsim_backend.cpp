@@ -23,29 +23,29 @@ public:
 
     bool GetAttributes(HIDD_ATTRIBUTES& attributes) override {
         std::lock_guard lock(backend_->m_);
-        if (!Usable() || !device_->spec.identifiable) return false;
-        attributes = device_->spec.attributes;
+        if (!Usable() || !device_->profile.identifiable) return false;
+        attributes = device_->profile.attributes;
         return true;
     }
     bool GetCaps(HIDP_CAPS& caps) override {
         std::lock_guard lock(backend_->m_);
-        if (!Usable() || !device_->spec.caps) return false;
-        caps = *device_->spec.caps;
+        if (!Usable() || !device_->profile.caps) return false;
+        caps = *device_->profile.caps;
         return true;
     }
     bool GetProductString(char16_t* buffer, std::size_t units) override {
-        return Text(device_->spec.product, buffer, units);
+        return Text(device_->profile.product, buffer, units);
     }
     bool GetSerialNumberString(char16_t* buffer, std::size_t units) override {
-        return Text(device_->spec.serial, buffer, units);
+        return Text(device_->profile.serial, buffer, units);
     }
     bool GetIndexedString(int index, char16_t* buffer, std::size_t units) override {
         if (index != 0) return false;
-        return Text(device_->spec.languages, buffer, units);
+        return Text(device_->profile.languages, buffer, units);
     }
     bool SetFeature(const uint8_t* report, std::size_t length) override {
         std::lock_guard lock(backend_->m_);
-        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->spec.acceptsFeature)
+        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->profile.acceptsFeature)
             return false;
         device_->features.emplace_back(report, report + length);
         return true;
@@ -53,7 +53,7 @@ public:
     bool Write(const uint8_t* report, std::size_t length, uint32_t& written) override {
         std::lock_guard lock(backend_->m_);
         written = 0;
-        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->spec.acceptsWrite)
+        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->profile.acceptsWrite)
             return false;
         device_->writes.emplace_back(report, report + length);
         written = static_cast<uint32_t>(length);
@@ -134,13 +134,13 @@ std::shared_ptr<HidHandle> HidSimBackend::Open(const std::string& path, HidAcces
                                                uint32_t& error) {
     std::lock_guard lock(m_);
     auto it = all_.find(path);
-    if (it == all_.end() || !it->second->present || !it->second->spec.openable) {
+    if (it == all_.end() || !it->second->present || !it->second->profile.openable) {
         error = ENOENT;
         return nullptr;
     }
     Device& d = *it->second;
     ++d.openings[access];
-    if (access != HidAccess::None && !d.spec.writable) {
+    if (access != HidAccess::None && !d.profile.writable) {
         error = EACCES;
         return nullptr;
     }
@@ -148,7 +148,7 @@ std::shared_ptr<HidHandle> HidSimBackend::Open(const std::string& path, HidAcces
     return std::make_shared<Handle>(this, it->second, access);
 }
 
-std::string HidSimBackend::Plug(const HidSimDeviceSpec& spec, bool announce) {
+std::string HidSimBackend::Plug(const HidSimDeviceProfile& profile, bool announce) {
     std::string path;
     {
         std::lock_guard lock(m_);
@@ -156,7 +156,7 @@ std::string HidSimBackend::Plug(const HidSimDeviceSpec& spec, bool announce) {
         auto d = std::make_shared<Device>();
         d->path = path = "sim:hid" + std::to_string(next_);
         d->instance = "sim-instance-" + std::to_string(next_);
-        d->spec = spec;
+        d->profile = profile;
         devices_.push_back(d);
         all_[path] = d;
     }
@@ -176,9 +176,9 @@ void HidSimBackend::Unplug(const std::string& path, bool announce) {
     if (announce) NotifyDeviceChange();
 }
 
-void HidSimBackend::Modify(const std::string& path, const HidSimDeviceSpec& spec) {
+void HidSimBackend::Modify(const std::string& path, const HidSimDeviceProfile& profile) {
     std::lock_guard lock(m_);
-    if (auto it = all_.find(path); it != all_.end()) it->second->spec = spec;
+    if (auto it = all_.find(path); it != all_.end()) it->second->profile = profile;
 }
 
 void HidSimBackend::PushReport(const std::string& path, std::vector<uint8_t> report) {

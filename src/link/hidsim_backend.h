@@ -15,7 +15,7 @@
 #include "link/hidbackend.h"
 
 // What a simulated interface is like.
-struct HidSimDeviceSpec {
+struct HidSimDeviceProfile {
     HIDD_ATTRIBUTES attributes{12, 0x1A86, 0xE008, 0x0100};
     // Strings; nullopt: the query fails.
     std::optional<std::u16string> product = std::u16string(u"USB to Serial");
@@ -53,11 +53,11 @@ public:
 
     // Adds an interface at the end of the scan order and returns its path. announce: ask for
     // a device-change run on the GUI thread.
-    std::string Plug(const HidSimDeviceSpec& spec, bool announce = true);
+    std::string Plug(const HidSimDeviceProfile& profile, bool announce = true);
     // Removes the interface: its open handles fail from now on (reads with ENODEV).
     void Unplug(const std::string& path, bool announce = true);
     // Changes what a present interface is like (later openings and queries see it).
-    void Modify(const std::string& path, const HidSimDeviceSpec& spec);
+    void Modify(const std::string& path, const HidSimDeviceProfile& profile);
 
     // Input: reports (report ID first; empty = a read that completes with 0 bytes) and read
     // errors, delivered in the order pushed.
@@ -88,7 +88,7 @@ private:
     struct Device {
         std::string path;
         std::string instance;
-        HidSimDeviceSpec spec;
+        HidSimDeviceProfile profile;
         bool present = true;
         std::deque<Input> input;
         std::vector<std::vector<uint8_t>> features;

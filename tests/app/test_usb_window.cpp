@@ -106,9 +106,9 @@ protected:
     std::unique_ptr<TFCOMM> window_;
 };
 
-HidSimDeviceSpec Device(std::optional<std::u16string> product, std::u16string serial = u"", uint16_t vid = 0x1234,
+HidSimDeviceProfile Device(std::optional<std::u16string> product, std::u16string serial = u"", uint16_t vid = 0x1234,
                         uint16_t pid = 0x0001) {
-    HidSimDeviceSpec s;
+    HidSimDeviceProfile s;
     s.product = std::move(product);
     s.serial = std::move(serial);
     s.attributes.VendorID = vid;
@@ -120,7 +120,7 @@ HidSimDeviceSpec Device(std::optional<std::u16string> product, std::u16string se
 
 struct ListCase {
     const char* name;
-    std::vector<HidSimDeviceSpec> devices;
+    std::vector<HidSimDeviceProfile> devices;
     QStringList entries;
     int selected;
 };
@@ -321,7 +321,7 @@ TEST_F(ScriptedCable, DeviceArrivalAndRemovalAreLogged) {
 TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnected) {
     window_.reset();
     auto sim = std::make_shared<HidSimBackend>();
-    HidSimDeviceSpec readOnly = Device(u"USB to Serial");
+    HidSimDeviceProfile readOnly = Device(u"USB to Serial");
     readOnly.writable = false;
     sim->Plug(readOnly, false);
     Open(sim);

@@ -75,7 +75,7 @@ TEST_F(HidDiscoveryTest, InterfacesThatCannotBeOpenedOrIdentifiedAreLeftOut) {
     };
     std::vector<std::string> paths;
     for (const Case& c : cases) {
-        HidSimDeviceSpec s;
+        HidSimDeviceProfile s;
         s.openable = c.openable;
         s.writable = c.writable;
         s.identifiable = c.identifiable;
@@ -100,10 +100,10 @@ TEST_F(HidDiscoveryTest, InterfacesThatCannotBeOpenedOrIdentifiedAreLeftOut) {
 TEST_F(HidDiscoveryTest, LeftOutInterfacesProduceNoArrival) {
     MakeController();
     ctl->SetOnArrival(THidPlugEvent(&rec, &Recorder::Arrival));
-    HidSimDeviceSpec broken;
+    HidSimDeviceProfile broken;
     broken.identifiable = false;
     sim->Plug(broken, false);
-    HidSimDeviceSpec closed;
+    HidSimDeviceProfile closed;
     closed.openable = false;
     sim->Plug(closed, false);
     const std::string good = sim->Plug({}, false);
@@ -112,7 +112,7 @@ TEST_F(HidDiscoveryTest, LeftOutInterfacesProduceNoArrival) {
 }
 
 TEST_F(HidDiscoveryTest, NoAccessInterfaceIsListedAndQueryableButGetsNoReader) {
-    HidSimDeviceSpec keyboard = Spec(u"Keyboard");
+    HidSimDeviceProfile keyboard = Profile(u"Keyboard");
     keyboard.writable = false;
     keyboard.attributes.VendorID = 0x046D;
     keyboard.attributes.ProductID = 0xC31C;
@@ -398,7 +398,7 @@ TEST_F(HidTakeTest, GivingBackShortensTheListWhenTheDeviceIsGoneOrCannotBeReopen
             ctl->DeviceChange();
         }
         if (k.stopOpening) {
-            HidSimDeviceSpec s;
+            HidSimDeviceProfile s;
             s.openable = false;
             sim->Modify(a, s);
         }
@@ -557,7 +557,7 @@ TEST_F(HidStringTest, SerialNumberIsTakenOnlyWhenItDiffersFromStringDescriptorZe
     };
     for (const Case& c : cases) {
         sim = std::make_shared<HidSimBackend>();
-        HidSimDeviceSpec s;
+        HidSimDeviceProfile s;
         s.serial = c.serial;
         s.languages = c.languages;
         PlugQuiet(s);
@@ -570,7 +570,7 @@ TEST_F(HidStringTest, SerialNumberIsTakenOnlyWhenItDiffersFromStringDescriptorZe
 }
 
 TEST_F(HidStringTest, StringsAreCachedOnceReadAndAskedAgainWhileEmpty) {
-    HidSimDeviceSpec s;
+    HidSimDeviceProfile s;
     s.product = std::nullopt;
     s.serial = std::nullopt;
     const std::string path = PlugQuiet(s);
@@ -582,13 +582,13 @@ TEST_F(HidStringTest, StringsAreCachedOnceReadAndAskedAgainWhileEmpty) {
     EXPECT_TRUE(listed->ProductText().isEmpty()) << "an untaken device is not asked";
 
     THidDevice* d = Take(0);
-    sim->Modify(path, HidSimDeviceSpec{.product = std::nullopt, .serial = std::nullopt});
+    sim->Modify(path, HidSimDeviceProfile{.product = std::nullopt, .serial = std::nullopt});
     EXPECT_TRUE(d->ProductText().isEmpty());
     EXPECT_TRUE(d->SerialText().isEmpty());
     sim->Modify(path, s);
     EXPECT_EQ(d->ProductText(), QStringLiteral("USB to Serial")) << "asked again";
     EXPECT_EQ(d->SerialText(), QStringLiteral("0001"));
-    HidSimDeviceSpec changed = s;
+    HidSimDeviceProfile changed = s;
     changed.product = u"Other";
     changed.serial = u"0002";
     sim->Modify(path, changed);
@@ -599,7 +599,7 @@ TEST_F(HidStringTest, StringsAreCachedOnceReadAndAskedAgainWhileEmpty) {
 }
 
 TEST_F(HidStringTest, LongStringsStopAt254Units) {
-    HidSimDeviceSpec s;
+    HidSimDeviceProfile s;
     s.product = std::u16string(300, u'p');
     PlugQuiet(s);
     MakeController();
@@ -609,9 +609,9 @@ TEST_F(HidStringTest, LongStringsStopAt254Units) {
 }
 
 TEST_F(HidStringTest, QueryCapsIsZeroWithoutADescriptor) {
-    HidSimDeviceSpec noCaps;
+    HidSimDeviceProfile noCaps;
     noCaps.caps = std::nullopt;
-    HidSimDeviceSpec caps;
+    HidSimDeviceProfile caps;
     caps.caps->InputReportByteLength = 33;
     caps.caps->OutputReportByteLength = 17;
     caps.caps->UsagePage = 0xFF00;
@@ -646,7 +646,7 @@ TEST_F(HidStringTest, FeatureAndOutputReportsReachTheDeviceOrReportFailure) {
     };
     for (const Case& c : cases) {
         sim = std::make_shared<HidSimBackend>();
-        HidSimDeviceSpec s;
+        HidSimDeviceProfile s;
         s.acceptsFeature = c.acceptsFeature;
         s.acceptsWrite = c.acceptsWrite;
         const std::string path = PlugQuiet(s);

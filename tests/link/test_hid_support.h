@@ -85,8 +85,8 @@ inline void Pump(int ms) {
     }
 }
 
-inline HidSimDeviceSpec Spec(const std::u16string& product) {
-    HidSimDeviceSpec s;
+inline HidSimDeviceProfile Profile(const std::u16string& product) {
+    HidSimDeviceProfile s;
     s.product = product;
     return s;
 }
@@ -98,7 +98,7 @@ protected:
         QCoreApplication::processEvents();
     }
     // Plugs interfaces present before the controller exists (no notification).
-    std::string PlugQuiet(const HidSimDeviceSpec& spec = {}) { return sim->Plug(spec, false); }
+    std::string PlugQuiet(const HidSimDeviceProfile& profile = {}) { return sim->Plug(profile, false); }
     void MakeController() { ctl = std::make_unique<THidDeviceController>(nullptr, sim); }
     std::vector<std::string> ListedPaths() const {
         std::vector<std::string> paths;
