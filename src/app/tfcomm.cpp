@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -45,15 +44,6 @@ namespace {
 constexpr int kClientWidth = 717;
 constexpr int kClientHeight = 596;
 constexpr int kStartOuterHeight = 520;
-
-// Days between 1899-12-30 (day 0 of the date-time type) and 1970-01-01.
-constexpr double kUnixEpochDays = 25569.0;
-
-double NowAsDateTime() {
-    const QDateTime now = QDateTime::currentDateTime();
-    const qint64 localMs = now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000;
-    return kUnixEpochDays + double(localMs) / 86400000.0;
-}
 
 template <class T>
 T* Place(T* w, int x, int y, int width, int height) {
@@ -473,7 +463,7 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
 
 void TFCOMM::FormCreate() {
     // 1.
-    State.RecallStamp = NowAsDateTime();
+    State.RecallStamp = NowDateTime();
     // 2. Outer height 520: the lower strip starts out of view.
     resize(width(), kStartOuterHeight - (frameGeometry().height() - height()));
     startHeightPending_ = true;
