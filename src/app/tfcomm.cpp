@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -147,7 +148,9 @@ void TFCOMM::BuildWindow() {
     BtPrint = SpeedButton(c, IconKind::PrintTable, QStringLiteral("Print"), 95, 227);
     Print = SpeedButton(c, IconKind::PrintTable, QStringLiteral("Print"), 125, 227);
     Print->hide();
-    DBGrid1 = Place(new QTableView(c), 5, 258, 318, 236);
+    // The upper regions end at 464: whole in the client area left by an outer height of 520
+    // under a window manager's frame and the menu bar.
+    DBGrid1 = Place(new QTableView(c), 5, 258, 318, 206);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -199,7 +202,7 @@ void TFCOMM::BuildWindow() {
     ChtshowChart->legend()->setVisible(false);
     ChtshowChart->setTitle(QStringLiteral("  "));
     Series2->setVisible(false);
-    Chtshow = Place(new QChartView(ChtshowChart, c), 330, 180, 382, 314);
+    Chtshow = Place(new QChartView(ChtshowChart, c), 330, 180, 382, 284);
     Chtshow->setCursor(Qt::CrossCursor);
     Chtshow->setRubberBand(QChartView::RectangleRubberBand);
     TbFd = Place(new ImageButton(IconKind::ZoomIn, 22, Chtshow), 4, 4, 22, 22);
@@ -235,7 +238,7 @@ void TFCOMM::BuildWindow() {
 
     // ---- lower strip (below the start-up height) ----
     constexpr int ly = 500;
-    Panel2 = Place(new QFrame(c), 5, ly, 318, 50);
+    Panel2 = Place(new QFrame(c), 5, ly, 318, 48);
     Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     RecallCheck = Place(new QCheckBox(QStringLiteral("RecallData"), Panel2), 4, 4, 100, 20);
     RecallCheck->setToolTip(QStringLiteral("Repeage Record"));
@@ -249,7 +252,7 @@ void TFCOMM::BuildWindow() {
     TimeInt = Edit(Panel2, QStringLiteral("1"), 244, 26, 40);
     Label(Panel2, QStringLiteral("'S"), 288, 28, 20);
 
-    Panel3 = Place(new QFrame(c), 330, ly, 250, 50);
+    Panel3 = Place(new QFrame(c), 330, ly, 250, 48);
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel3->setAutoFillBackground(true);
     {
@@ -275,8 +278,12 @@ void TFCOMM::BuildWindow() {
     SetMinB = Place(new QCheckBox(QStringLiteral("SetMin: "), Panel3), 112, 28, 70, 20);
     SetMin = Edit(Panel3, QStringLiteral("-40000"), 184, 28, 60);
 
-    BTCon = Place(new PanelLabel(QStringLiteral("Connect"), c), kClientWidth - 190, ly, 100, 24);
-    BtDiscon = Place(new PanelLabel(QStringLiteral("Disconnect"), c), kClientWidth - 190, ly, 100, 24);
+    // Row of the log: Connect/Disconnect and the hidden Exit panel keep their distance from
+    // the right edge (FormResize) to the right of the log, clear of the limits panel above.
+    constexpr int logY = ly + 52;
+    constexpr int logWidth = kClientWidth - 190 - 5 - 7;
+    BTCon = Place(new PanelLabel(QStringLiteral("Connect"), c), kClientWidth - 190, logY, 100, 24);
+    BtDiscon = Place(new PanelLabel(QStringLiteral("Disconnect"), c), kClientWidth - 190, logY, 100, 24);
     for (auto* p : {BTCon, BtDiscon}) {
         QPalette bp = p->palette();
         bp.setColor(QPalette::Window, Qt::blue);
@@ -284,14 +291,19 @@ void TFCOMM::BuildWindow() {
         p->setPalette(bp);
     }
     BtDiscon->hide();
-    BtExit = Place(new PanelLabel(QStringLiteral("Exit"), c), kClientWidth - 80, ly, 70, 24);
+    BtExit = Place(new PanelLabel(QStringLiteral("Exit"), c), kClientWidth - 80, logY, 70, 24);
     BtExit->hide();
-    HistoryListBox = Place(new QListWidget(c), 5, 552, 560, 42);
-    ClearBtn = Place(new QToolButton(c), 570, 552, 60, 20);
+    HistoryListBox = Place(new QListWidget(c), 5, logY, logWidth, kClientHeight - 2 - logY);
+    // The list lays its lines out in batches after they are added: while the newest line is
+    // the selected one, each batch that makes the list longer brings its end into view.
+    connect(HistoryListBox->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+        if (HistoryListBox->currentRow() == HistoryListBox->count() - 1) HistoryListBox->verticalScrollBar()->setValue(max);
+    });
+    ClearBtn = Place(new QToolButton(c), 586, ly, 60, 22);
     ClearBtn->setText(QStringLiteral("Clear"));
     ClearBtn->setIcon(QIcon(DrawIcon(IconKind::Clear, 16)));
     ClearBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    SendData = Place(new QPushButton(QStringLiteral("USBSendData"), c), 570, 574, 110, 20);
+    SendData = Place(new QPushButton(QStringLiteral("USBSendData"), c), 586, ly + 25, 116, 22);
     ReadBtn = Place(new QToolButton(c), 590, ly + 28, 40, 22);
     ReadBtn->setText(QStringLiteral("Read"));
     SetFeature = Place(new QPushButton(QStringLiteral("SetFeature"), c), 635, ly + 28, 76, 22);
@@ -329,9 +341,6 @@ void TFCOMM::BuildWindow() {
     Data1 = new RecordTableModel(T22GDB.get(), this);
     DBGrid1->setModel(Data1);
     COMM2 = std::make_unique<TCommPortDriver>();
-
-    // Window frame: designed client size, centred on the screen.
-    resize(kClientWidth, kClientHeight);
 }
 
 void TFCOMM::BuildMenu() {
@@ -340,6 +349,9 @@ void TFCOMM::BuildMenu() {
     Connect1->menuAction()->setVisible(false);
     START1 = Connect1->addAction(QStringLiteral("START"));
     START1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    // A hidden menu's actions have no working shortcut: the window carries START1 as well,
+    // so Ctrl+A starts the link while the menu stays out of sight.
+    addAction(START1);
     STOP1 = Connect1->addAction(QStringLiteral("STOP"));
     bar->addAction(QString());
     Record1 = bar->addMenu(QStringLiteral("Record"));
@@ -356,6 +368,12 @@ void TFCOMM::BuildMenu() {
     N100001->setChecked(true);
     bar->addAction(QString());
     EXIT1 = bar->addAction(QStringLiteral("Exit"));
+    // Window frame: the designed client area below the menu bar.
+    resize(DesignedSize());
+}
+
+QSize TFCOMM::DesignedSize() const {
+    return QSize(kClientWidth, kClientHeight + (menuBar() ? menuBar()->sizeHint().height() : 0));
 }
 
 void TFCOMM::BindHandlers() {
@@ -438,11 +456,21 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
         KDResize();
         return false;
     }
-    if (event->type() == QEvent::KeyPress) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        // The menu's shortcuts win over an edit's own keys (Ctrl+A is START, not select-all).
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if (START1 && QKeySequence(ke->keyCombination()) == START1->shortcut()) {
+            event->ignore();
+            return true;
+        }
+    } else if (event->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(event);
         const QString text = ke->text();
-        // Only typed characters reach the key filters; navigation keys pass untouched.
-        if (text.size() == 1 && (text[0].unicode() >= 32 || text[0].unicode() == 8)) {
+        // Only typed characters reach the key filters (Backspace counts as typed); Delete
+        // (text 0x7F), navigation and control keys pass untouched.
+        const bool typed = text.size() == 1 && ((text[0].unicode() >= 32 && text[0].unicode() != 0x7F) ||
+                                                text[0].unicode() == 8);
+        if (typed && !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             char key = text[0].unicode() < 256 ? char(text[0].unicode()) : '?';
             if (watched == TimeH || watched == TimeM || watched == TimeS || watched == TimeInt ||
                 watched == RecordSITime || watched == Maxrecord) {
@@ -465,7 +493,7 @@ void TFCOMM::FormCreate() {
     // 1.
     State.RecallStamp = NowDateTime();
     // 2. Outer height 520: the lower strip starts out of view.
-    resize(width(), kStartOuterHeight - (frameGeometry().height() - height()));
+    ApplyStartOuterHeight();
     startHeightPending_ = true;
     // 3.
     Memo1->hide();
@@ -503,20 +531,57 @@ void TFCOMM::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!shownOnce_) {
         shownOnce_ = true;
-        // The frame's size is known only now: give the window its outer height of 520.
-        if (startHeightPending_) resize(width(), kStartOuterHeight - (frameGeometry().height() - height()));
-        startHeightPending_ = false;
-        // Centred on the screen at start.
-        if (const QScreen* screen = this->screen()) {
-            const QRect avail = screen->availableGeometry();
-            move(avail.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
-        }
+        // The frame may be known only now: give the window its outer height of 520.
+        if (startHeightPending_) ApplyStartOuterHeight();
+        CentreOnScreen();
+        // A window manager decorates the window after it is shown and sends no event when
+        // it does: look at the frame a few times in the first second.
+        if (startHeightPending_) WatchFrameAtStart(40);
     }
+}
+
+void TFCOMM::WatchFrameAtStart(int looksLeft) {
+    if (looksLeft <= 0 || !startHeightPending_) return;
+    QTimer::singleShot(25, this, [this, looksLeft] {
+        FollowFrameAtStart();
+        WatchFrameAtStart(looksLeft - 1);
+    });
+}
+
+void TFCOMM::ApplyStartOuterHeight() {
+    const int frame = frameGeometry().height() - height();
+    startFrameHeight_ = frame;
+    resize(width(), kStartOuterHeight - frame);
+    // A window manager reports its frame after the window is shown; once a frame is known
+    // the start-up height is final.
+    if (frame > 0) startHeightPending_ = false;
+}
+
+void TFCOMM::CentreOnScreen() {
+    if (const QScreen* screen = this->screen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    }
+}
+
+void TFCOMM::FollowFrameAtStart() {
+    // The window manager has put its frame around the window (its size changed from the one
+    // the start-up height was computed with): the outer height is 520 again.
+    if (!startHeightPending_ || !shownOnce_) return;
+    if (frameGeometry().height() - height() == startFrameHeight_) return;
+    ApplyStartOuterHeight();
+    CentreOnScreen();
 }
 
 void TFCOMM::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     FormResize();
+    FollowFrameAtStart();
+}
+
+void TFCOMM::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    FollowFrameAtStart();
 }
 
 void TFCOMM::FormResize() {
@@ -571,4 +636,7 @@ void TFCOMM::Log(const QString& line) {
     HistoryListBox->addItem(line);
     while (HistoryListBox->count() > kMaxLogLines) delete HistoryListBox->takeItem(0);
     HistoryListBox->setCurrentRow(HistoryListBox->count() - 1);
+    // The selected line is the newest: a person must see it (also once a batched layout of
+    // the list has caught up, see BuildWindow).
+    HistoryListBox->scrollToItem(HistoryListBox->currentItem(), QAbstractItemView::PositionAtBottom);
 }

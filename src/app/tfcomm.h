@@ -182,6 +182,8 @@ public:
     void FormCreate();
     void FormResize();
     void KDResize();
+    // The designed client area (717 x 596 below the menu bar) as the window's size.
+    QSize DesignedSize() const;
     void BitBtn1Click();
     void BtExit1Click();
     void ClearBtnClick();
@@ -258,6 +260,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -267,6 +270,10 @@ private:
     void BuildMenu();
     void BindHandlers();
     void CloseAndQuit();
+    void ApplyStartOuterHeight();  // start-up step 2 with the frame as known now
+    void CentreOnScreen();
+    void FollowFrameAtStart();     // the frame arrived after the window was shown
+    void WatchFrameAtStart(int looksLeft);
     // Start-up steps joined from their areas, in the order FormCreate runs them.
     void StartupOpenRecordTable();  // step 5
     void StartupResetChart();       // step 7
@@ -287,6 +294,7 @@ private:
     bool quitting_ = false;
     bool shownOnce_ = false;
     bool startHeightPending_ = false;
+    int startFrameHeight_ = 0;  // frame height the start-up height was computed with
 
 public:
     // ---- area-private state: each area adds its own members in its own block ----

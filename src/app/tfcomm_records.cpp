@@ -2,10 +2,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QStyle>
 #include <QTableView>
+#include <algorithm>
 
 #include "app/application.h"
 #include "app/tfcomm.h"
@@ -95,8 +98,28 @@ void TFCOMM::BindRecordsHandlers() {
     rowsHeader->setDefaultAlignment(Qt::AlignCenter);
     QHeaderView* cols = DBGrid1->horizontalHeader();
     cols->setHighlightSections(false);
-    cols->setStretchLastSection(true);
-    const int widths[kRecordColumns] = {52, 62, 44, 62, 44, 40};
+    cols->setStretchLastSection(false);
+    // Each column as wide as its title and its widest text in the grid's font ("AUTO" whole);
+    // No takes what is left of the grid's width, the vertical scroll bar's room reserved.
+    const char* const widest[kRecordColumns] = {"9999999", "23:59:59", "DC", "-3.999", "mV", "AUTO"};
+    DBGrid1->ensurePolished();
+    cols->ensurePolished();
+    const QFontMetrics cellFm(DBGrid1->font());
+    const QFontMetrics headFm(cols->font());
+    // A header elides its title unless the section has room for the margins and 4 more.
+    const int headMargin = 2 * cols->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, cols) + 4 + 2;
+    const int cellMargin = 2 * (DBGrid1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, DBGrid1) + 1) + 2;
+    int widths[kRecordColumns];
+    int used = 0;
+    for (int c = 0; c < kRecordColumns; ++c) {
+        widths[c] = std::max(headFm.horizontalAdvance(QString::fromLatin1(RecordTableModel::ColumnTitle(c))) + headMargin,
+                             cellFm.horizontalAdvance(QString::fromLatin1(widest[c])) + cellMargin);
+        if (c > 0) used += widths[c];
+    }
+    DBGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    const int room = DBGrid1->width() - 2 * DBGrid1->frameWidth() - rowsHeader->width() -
+                     DBGrid1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, DBGrid1);
+    widths[0] = std::max(room - used, headFm.horizontalAdvance(QStringLiteral("No")) + headMargin);
     for (int c = 0; c < kRecordColumns; ++c) DBGrid1->setColumnWidth(c, widths[c]);
     // The indicator follows the current row, also when the user moves it.
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

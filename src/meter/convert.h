@@ -10,8 +10,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Decimal integer as typed by a user: optional leading blanks, an optional sign, digits
-// ("$" or "0x" introduce hexadecimal digits). Anything else, or a value outside 32 bits,
+// Decimal integer as typed by a user: optional leading blanks, an optional sign, decimal
+// digits; nothing else ("$12" and "0x12" are no integers). Anything else, or a value outside 32 bits,
 // raises EConvertError("'<text>' is not a valid integer value").
 int32_t StrToInt(const std::string& text);
 

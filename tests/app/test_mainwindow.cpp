@@ -19,6 +19,12 @@
 #include <QTableView>
 #include <QComboBox>
 #include <QFrame>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QStyle>
+#include <QFontMetrics>
+#include <QChartView>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -293,6 +299,194 @@ TEST_F(MainWindowTest, ResizeKeepsRightEdgeOffsets) {
         QCoreApplication::processEvents();
         EXPECT_EQ(w().KdFd->x(), kdWidth - 30) << kdWidth;
         EXPECT_EQ(w().KdSx->x(), kdWidth - 30) << kdWidth;
+    }
+}
+
+// The named controls of each region with the widget that holds them.
+struct Region {
+    const char* name;
+    std::vector<QWidget*> controls;
+};
+
+template <class... T>
+std::vector<QWidget*> W(T*... controls) {
+    return {static_cast<QWidget*>(controls)...};
+}
+
+std::vector<Region> Regions(TFCOMM& w) {
+    auto kids = [](QWidget* panel) {
+        std::vector<QWidget*> v;
+        for (QObject* o : panel->children())
+            if (auto* c = qobject_cast<QWidget*>(o)) v.push_back(c);
+        return v;
+    };
+    return {
+        {"top strip", W(w.USBCon, w.BitBtn1, w.B2400, w.B4800, w.B9600, w.USBtxt, w.USBtxt1, w.BtCOM1, w.BtCOM2,
+                       w.BtCOM3, w.BtCOM4, w.RecallDataTest, w.Onescope, w.Button4)},
+        // RecordSITime sits in the gap of RecordSI's caption by design: it is checked against
+        // the others, not against its caption.
+        {"left column", W(w.Panel1, w.PBar2, w.RepeatSet, w.RecordSI, w.RecordNew, w.OpenDataFiles, w.saveas,
+                         w.BtPrint, w.Print, w.DBGrid1)},
+        {"left column, sampling edit", W(w.Panel1, w.PBar2, w.RepeatSet, w.RecordSITime, w.RecordNew,
+                                        w.OpenDataFiles, w.saveas, w.BtPrint, w.Print, w.DBGrid1)},
+        {"right column", W(w.KD, w.Chtshow)},
+        {"gauge panel", W(w.CONok, w.CONokN, w.KdFd, w.KdSx, w.oltext)},
+        {"chart tools", W(w.TbFd, w.TbSx, w.BtNew, w.BtSave, w.BtFirst, w.BTPrevious, w.Bt10, w.BtNext, w.BTlast,
+                         w.ComboBox1, w.ScopeNo, w.Scopeok, w.Maxrecord)},
+        {"lower strip", W(w.Panel2, w.Panel3, w.BTCon, w.BtDiscon, w.BtExit, w.HistoryListBox, w.ClearBtn,
+                         w.SendData, w.ReadBtn, w.SetFeature, w.DevListBox, w.InfoBtn, w.COMCon, w.Button2,
+                         w.Button3, w.IFMS22H, w.IFRK740, w.IFMS35F, w.IFMS22D, w.Memo1)},
+        {"recall panel", kids(w.Panel2)},
+        {"limits panel", kids(w.Panel3)},
+    };
+}
+
+bool UpperRegion(const Region& r) {
+    const std::string n = r.name;
+    return n.rfind("top", 0) == 0 || n.rfind("left", 0) == 0 || n.rfind("right", 0) == 0 || n == "gauge panel" ||
+           n == "chart tools";
+}
+
+// No two shown controls of one region cover each other, each lies whole inside its holder,
+// and (upperOnly: the upper regions) whole inside the part of the client area in view.
+void ExpectRegionsApartAndWhole(TFCOMM& w, bool upperOnly, const char* size) {
+    QWidget* client = w.centralWidget();
+    const QRect inView = QRect(QPoint(0, 0), client->size());
+    for (const Region& r : Regions(w)) {
+        std::vector<QWidget*> shown;
+        for (QWidget* c : r.controls)
+            if (c->isVisibleTo(&w)) shown.push_back(c);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            for (size_t j = i + 1; j < shown.size(); ++j) {
+                const QRect a = shown[i]->geometry(), b = shown[j]->geometry();
+                EXPECT_FALSE(a.intersects(b))
+                    << size << ", " << r.name << ": " << shown[i]->metaObject()->className() << " at "
+                    << a.x() << "," << a.y() << " " << a.width() << "x" << a.height() << " covers "
+                    << shown[j]->metaObject()->className() << " at " << b.x() << "," << b.y() << " " << b.width()
+                    << "x" << b.height() << " (" << shown[i]->objectName().toStdString()
+                    << (shown[i]->property("text").toString().toStdString()) << " / "
+                    << (shown[j]->property("text").toString().toStdString()) << ")";
+            }
+            QWidget* c = shown[i];
+            if (c->parentWidget() != client)  // the client area is checked below
+                EXPECT_TRUE(QRect(QPoint(0, 0), c->parentWidget()->size()).contains(c->geometry()))
+                << size << ", " << r.name << ": " << c->metaObject()->className() << " "
+                << c->property("text").toString().toStdString() << " sticks out of its holder";
+            if (upperOnly && !UpperRegion(r)) continue;
+            const QRect inClient(c->mapTo(client, QPoint(0, 0)), c->size());
+            EXPECT_TRUE(inView.contains(inClient))
+                << size << ", " << r.name << ": " << c->metaObject()->className() << " "
+                << c->property("text").toString().toStdString() << " at y " << inClient.y() << ".."
+                << inClient.bottom() << " not whole in the client area of height " << inView.height();
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ControlsOfARegionLieApartAndWhole) {
+    // Start-up size: the upper regions whole, the lower strip out of view.
+    ExpectRegionsApartAndWhole(w(), true, "start-up size");
+    // Designed size: every control whole; the panels keep their place when the frame is
+    // made wider (Connect moves with the right edge).
+    w().resize(w().DesignedSize());
+    QCoreApplication::processEvents();
+    ExpectRegionsApartAndWhole(w(), false, "designed size");
+    w().resize(w().DesignedSize() + QSize(200, 0));
+    QCoreApplication::processEvents();
+    ExpectRegionsApartAndWhole(w(), false, "designed size, wider");
+    // The serial panels, shown in turn, stay clear of the limit edits and the log.
+    w().BTCon->hide();
+    w().BtDiscon->show();
+    w().resize(w().DesignedSize());
+    QCoreApplication::processEvents();
+    ExpectRegionsApartAndWhole(w(), false, "designed size, Disconnect shown");
+}
+
+// The designed client area is the one below the menu bar: the log and USBSendData show whole.
+TEST_F(MainWindowTest, DesignedClientAreaLiesBelowTheMenuBar) {
+    w().resize(w().DesignedSize());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w().centralWidget()->size(), QSize(717, 596));
+    EXPECT_EQ(w().centralWidget()->y(), w().menuBar()->geometry().bottom() + 1);
+    for (QWidget* c : {static_cast<QWidget*>(w().SendData), static_cast<QWidget*>(w().HistoryListBox)}) {
+        EXPECT_LE(c->geometry().bottom(), 595) << c->metaObject()->className();
+    }
+    // The log shows more than one line.
+    w().Log(QStringLiteral("one"));
+    EXPECT_GE(w().HistoryListBox->viewport()->height(), 2 * w().HistoryListBox->visualItemRect(w().HistoryListBox->item(0)).height());
+}
+
+// Every column of the grid shows its title and its texts whole ("AUTO", not "AU..."), with
+// no horizontal scrolling.
+TEST_F(MainWindowTest, GridColumnsShowTitleAndTextsWhole) {
+    QTableView* grid = w().DBGrid1;
+    QHeaderView* head = grid->horizontalHeader();
+    const char* const texts[] = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
+    const char* const cells[] = {"99999", "23:59:59", "DC", "-3.999", "mV", "AUTO"};
+    const QFontMetrics headFm(head->font()), cellFm(grid->font());
+    const int headMargin = head->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, head);
+    const int cellMargin = grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+    int total = 0;
+    for (int c = 0; c < 6; ++c) {
+        const int width = grid->columnWidth(c);
+        total += width;
+        EXPECT_EQ(grid->model()->headerData(c, Qt::Horizontal).toString(), QString::fromLatin1(texts[c]));
+        // Room the header and the cells need before they elide their texts.
+        EXPECT_GE(width, headFm.horizontalAdvance(QString::fromLatin1(texts[c])) + 2 * headMargin + 4) << texts[c];
+        EXPECT_GE(width, cellFm.horizontalAdvance(QString::fromLatin1(cells[c])) + 2 * cellMargin) << cells[c];
+    }
+    EXPECT_LE(total, grid->viewport()->width());
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
+}
+
+// Ctrl+A runs START1 although its menu is hidden, also from an edit that has the focus.
+TEST_F(MainWindowTest, CtrlAStartsTheLinkFromTheHiddenMenu) {
+    QSignalSpy started(w().START1, &QAction::triggered);
+    w().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w()));
+    QTest::keyClick(&w(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(started.count(), 1);
+    w().Setmax->setFocus();
+    QTest::keyClick(w().Setmax, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(started.count(), 2);
+    EXPECT_EQ(w().Setmax->text(), QStringLiteral("40000"));
+}
+
+// The filters act on typed characters: Delete, arrows and Backspace edit every filtered edit.
+TEST_F(MainWindowTest, FilteredEditsKeepDeleteAndNavigation) {
+    w().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w()));
+    for (QLineEdit* e : {w().RecordSITime, w().TimeH, w().TimeM, w().TimeS, w().TimeInt, w().Maxrecord,
+                         w().Setmax, w().SetMin}) {
+        const QString before = e->text();
+        e->setFocus();
+        e->setCursorPosition(0);
+        QTest::keyClick(e, Qt::Key_Delete);
+        EXPECT_EQ(e->text(), before.mid(1)) << before.toStdString();
+        QTest::keyClick(e, Qt::Key_End);
+        QTest::keyClick(e, Qt::Key_Backspace);
+        EXPECT_EQ(e->text(), before.mid(1, before.size() - 2)) << before.toStdString();
+        QTest::keyClick(e, Qt::Key_X);  // still filtered
+        EXPECT_EQ(e->text(), before.mid(1, before.size() - 2)) << before.toStdString();
+        QTest::keyClick(e, Qt::Key_5);
+        EXPECT_EQ(e->text(), before.mid(1, before.size() - 2) + QStringLiteral("5")) << before.toStdString();
+    }
+}
+
+// The newest log line is the selected one and it is scrolled into view.
+TEST_F(MainWindowTest, LogShowsTheNewestLine) {
+    w().resize(w().DesignedSize());
+    QCoreApplication::processEvents();
+    QListWidget* log = w().HistoryListBox;
+    for (int i = 1; i <= 300; ++i) {
+        w().Log(QStringLiteral("line %1").arg(i));
+        if (i % 50 == 0 || i < 5) {
+            // The list lays out its lines in batches: let it finish.
+            for (int k = 0; k < 100; ++k) QCoreApplication::processEvents();
+            const QRect r = log->visualItemRect(log->currentItem());
+            EXPECT_EQ(log->currentItem()->text(), QStringLiteral("line %1").arg(i));
+            EXPECT_TRUE(log->viewport()->rect().contains(r)) << i << ": line at " << r.y() << ".." << r.bottom()
+                                                            << " of " << log->viewport()->height();
+        }
     }
 }
 

@@ -221,6 +221,9 @@ TEST(Decoder, FailingConversionsStopAtTheirStep) {
         {"letters", Frame("AbCd "), 14, "'AbCd' is not a valid integer value"},
         {"L then 0 in the middle digits", Frame("1L0.5"), 14, "'1@05' is not a valid integer value"},
         {"negative with blanks after the sign", Frame(" 12.3", '-'), 14, "'- 123' is not a valid integer value"},
+        // Digits are decimal: a "$" or "0x" in the digit bytes is no hexadecimal number.
+        {"dollar before the digits", Frame("$12.3"), 14, "'$123' is not a valid integer value"},
+        {"0x before the digits", Frame("0x1.2"), 14, "'0x12' is not a valid integer value"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
