@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -82,6 +83,9 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent) : QMainWindow(parent)
 }
 
 TFCOMM::~TFCOMM() {
+    // The grid lets go of the record table's model before the table goes: closing the window
+    // later must not let the grid ask a table that no longer exists.
+    if (DBGrid1) DBGrid1->setModel(nullptr);
     ShutdownUsb();
     ShutdownSerial();
     if (FCOMM == this) FCOMM = nullptr;
@@ -451,6 +455,11 @@ void TFCOMM::BindHandlers() {
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if (Chtshow && watched == Chtshow->viewport() && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        ChtshowFixedScale();
+        return true;
+    }
     if (watched == KD && event->type() == QEvent::Resize) {
         KD1->setGeometry(KD->contentsRect());
         KDResize();

@@ -47,6 +47,7 @@ class TCommPortDriver;
 class THidDeviceController;
 class THidDevice;
 class HidBackend;
+struct DecodeResult;
 
 class TFCOMM : public QMainWindow {
     Q_OBJECT
@@ -317,6 +318,17 @@ public:
     // Where "Save" writes the chart bitmap: "c:\databmp.bmp" on Windows, else databmp.bmp in
     // the home folder.
     QString ChartBitmapPath;
+    // The run's extremes: the smallest and largest reading (value in the base unit) of one
+    // measuring mode since start, New or the last change of mode; shown in MinText/MaxText.
+    bool ExtremesSet = false;
+    double ExtremeMin = 0;
+    double ExtremeMax = 0;
+    int ExtremesMode = -1;
+    std::string ExtremesCoupling;
+    void TrackExtremes(const DecodeResult& r);
+    void ResetExtremes();  // back to the design texts "40001" / "-40001"
+    // The chart back to its fixed scale (rubber-band zoom undone).
+    void ChtshowFixedScale();
     // [end meter state]
     // [usb state]
     // The name a device is listed and logged under.

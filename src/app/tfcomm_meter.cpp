@@ -18,6 +18,7 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "app/application.h"
@@ -30,6 +31,7 @@
 #include "meter/gaugeimage.h"
 #include "meter/lcdpanel.h"
 #include "meter/meterframe.h"
+#include "meter/segmentsymbols.h"
 
 namespace {
 constexpr LcdElement kPointElements[3] = {LcdElement::LcdP0, LcdElement::LcdP1, LcdElement::LcdP2};
@@ -48,6 +50,33 @@ float LimitFromText(const QString& text) {
     const std::string t = text.toLatin1().toStdString();
     if (t.empty() || t == "-" || t == "+") return 0.0f;
     return float(StrToInt(t));
+}
+
+// A reading's value in the base unit: the digits as shown, scaled by the unit's prefix.
+// False for an overload or digits that are no number.
+bool ReadingInBaseUnit(const DecodeResult& r, double& value) {
+    std::string digits;
+    for (char c : r.ValueText) {
+        if (c == 'L' || c == '@') return false;  // overload
+        if (c != ' ') digits += c;
+    }
+    if (digits.empty() || digits == "-") return false;
+    char* end = nullptr;
+    const double v = std::strtod(digits.c_str(), &end);
+    if (end != digits.c_str() + digits.size()) return false;
+    double scale = 1.0;
+    if (r.SymbolText.size() > 1) {
+        switch (r.SymbolText[0]) {
+            case 'n': scale = 1e-9; break;
+            case 'u': scale = 1e-6; break;
+            case 'm': scale = 1e-3; break;
+            case 'k': scale = 1e3; break;
+            case 'M': scale = 1e6; break;
+            default: break;
+        }
+    }
+    value = v * scale;
+    return true;
 }
 
 void SelectFirstSeriesItem(QComboBox* box) {
@@ -124,6 +153,12 @@ void TFCOMM::BindMeterHandlers() {
     wave.setWidth(1);
     Series1->setPen(wave);
     ChtshowShowPage();
+    // Right-click on the chart returns to the fixed scale (instead of zooming out around the
+    // centre); the menu "New" and the speed button "Close Data" begin a new run of extremes.
+    Chtshow->viewport()->installEventFilter(this);
+    connect(New1, &QAction::triggered, this, [this] { ResetExtremes(); });
+    connect(RecordNew, &QToolButton::clicked, this, [this] { ResetExtremes(); });
+    for (QLabel* u : {MinTextU, MaxTextU}) u->setText(SegmentText("*"));
 }
 
 void TFCOMM::StartupResetChart() { ResetChartSeries(); }
@@ -207,7 +242,39 @@ void TFCOMM::LcdDisplay42() {
             ChtshowShowPage();
         }
     }
+    // The run's extremes.
+    if (r.Reached(11)) TrackExtremes(r);
     if (!r.Ok()) throw EConvertError(r.Error);
+}
+
+void TFCOMM::TrackExtremes(const DecodeResult& r) {
+    // A new measuring mode (or coupling) begins a new run of extremes.
+    if (ExtremesSet && (r.Mode != ExtremesMode || r.AcDcText != ExtremesCoupling)) ResetExtremes();
+    double value = 0;
+    if (!r.Ok() || !ReadingInBaseUnit(r, value)) return;  // failed frames and overloads do not count
+    const QString shown = QString::fromLatin1(r.ValueText.data(), qsizetype(r.ValueText.size())).trimmed();
+    const QString unit = SegmentText(r.SymbolText).trimmed();
+    if (!ExtremesSet || value < ExtremeMin) {
+        ExtremeMin = value;
+        MinText->setText(shown);
+        MinTextU->setText(unit);
+    }
+    if (!ExtremesSet || value > ExtremeMax) {
+        ExtremeMax = value;
+        MaxText->setText(shown);
+        MaxTextU->setText(unit);
+    }
+    ExtremesSet = true;
+    ExtremesMode = r.Mode;
+    ExtremesCoupling = r.AcDcText;
+}
+
+void TFCOMM::ResetExtremes() {
+    ExtremesSet = false;
+    MinText->setText(QStringLiteral("40001"));
+    MaxText->setText(QStringLiteral("-40001"));
+    MinTextU->setText(SegmentText("*"));
+    MaxTextU->setText(SegmentText("*"));
 }
 
 bool TFCOMM::LcdDisplay42Logged() noexcept {
@@ -357,6 +424,15 @@ void TFCOMM::ComboBox1Change() { ShowSeries(ComboBox1->currentIndex()); }
 void TFCOMM::BtNewClick() {
     ResetChartSeries();
     SelectFirstSeriesItem(ComboBox1);
+    ChtshowFixedScale();
+    ResetExtremes();
+}
+
+void TFCOMM::ChtshowFixedScale() {
+    // Any rubber-band zoom undone: the fixed left axis -61 .. 60 and the current page.
+    ChtshowChart->zoomReset();
+    StartupChartAxis();
+    ChtshowShowPage();
 }
 
 void TFCOMM::BtSaveClick() {

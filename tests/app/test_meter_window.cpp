@@ -18,8 +18,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTest>
+#include <QAction>
+#include <QSignalBlocker>
 #include <QValueAxis>
 #include <cctype>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -34,6 +38,7 @@
 #include "meter/gaugeimage.h"
 #include "meter/lcdpanel.h"
 #include "meter/meterframe.h"
+#include "meter/segmentsymbols.h"
 #include "records/recordtable.h"
 
 namespace {
@@ -317,20 +322,23 @@ TEST_F(MeterWindowTest, LimitsColourTheArcAndRemoveTheNeedle) {
     // A leading plus sign is accepted.
     w().Setmax->setText(QStringLiteral("+25"));
     EXPECT_EQ(w().State.MaxLimit, 25.0f);
-    // Text that is no integer: the error names it; limit and dial keep their state.
+    // Text that is no integer (also what could pass for hexadecimal, pasted past the key
+    // filter): the error names it; limit and dial keep their state.
     const QImage before = Gauge();
-    {
-        const QSignalBlocker block(w().Setmax);
-        w().Setmax->setText(QStringLiteral("1-2"));
+    for (const char* text : {"1-2", "$3E8", "0x3E8", " $10"}) {
+        {
+            const QSignalBlocker block(w().Setmax);
+            w().Setmax->setText(QString::fromLatin1(text));
+        }
+        try {
+            w().SetmaxExit();
+            ADD_FAILURE() << "no conversion error for " << text;
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
+        }
+        EXPECT_EQ(w().State.MaxLimit, 25.0f) << text;
+        EXPECT_TRUE(Gauge() == before) << text;
     }
-    try {
-        w().SetmaxExit();
-        ADD_FAILURE() << "no conversion error";
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(std::string(e.what()), "'1-2' is not a valid integer value");
-    }
-    EXPECT_EQ(w().State.MaxLimit, 25.0f);
-    EXPECT_TRUE(Gauge() == before);
     // The next reading brings a needle back.
     w().Button4Click();
     EXPECT_FALSE(BlackInRow(90, 100, 270).empty());
@@ -390,6 +398,81 @@ TEST_F(MeterWindowTest, SeriesSelectorAndNew) {
     EXPECT_TRUE(w().Series1->isVisible());
     EXPECT_FALSE(w().Series2->isVisible());
     EXPECT_THROW(w().ShowSeries(2), std::out_of_range);
+}
+
+// A rubber-band zoom is undone by "New" and by a right-click: the fixed axis -61 .. 60 again.
+TEST_F(MeterWindowTest, NewAndRightClickReturnToTheFixedScale) {
+    Show(WaveFrame(std::vector<uint8_t>(320, 3)));
+    const double bottomMin = Axis(Qt::Horizontal)->min(), bottomMax = Axis(Qt::Horizontal)->max();
+    const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+        {"New", [this] { w().BtNew->click(); }},
+        {"right-click", [this] { QTest::mouseClick(w().Chtshow->viewport(), Qt::RightButton, {}, QPoint(200, 150)); }},
+    };
+    for (const auto& [name, back] : ways) {
+        // A drag over the middle of the plot zooms both axes in.
+        const QRectF plot = w().ChtshowChart->plotArea();
+        w().ChtshowChart->zoomIn(QRectF(plot.center() - QPointF(30, 20), QSizeF(60, 40)));
+        ASSERT_GT(Axis(Qt::Vertical)->min(), -61.0) << name;
+        ASSERT_LT(Axis(Qt::Vertical)->max(), 60.0) << name;
+        back();
+        EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->min(), -61.0) << name;
+        EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->max(), 60.0) << name;
+        if (std::string(name) == "right-click") {
+            EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), bottomMin) << name;
+            EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->max(), bottomMax) << name;
+        }
+        // The next frames keep the fixed scale.
+        Show(Frame("00.66"));
+        EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->min(), -61.0) << name;
+        EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->max(), 60.0) << name;
+    }
+}
+
+// MinText/MaxText: the smallest and largest reading of the run as the meter showed it,
+// compared in the base unit within one measuring mode.
+TEST_F(MeterWindowTest, ExtremesOfTheRun) {
+    const QString ohm = SegmentText("*");
+    auto expectShown = [&](const char* step, const char* min, const QString& minU, const char* max,
+                           const QString& maxU) {
+        EXPECT_EQ(w().MinText->text(), QString::fromLatin1(min)) << step;
+        EXPECT_EQ(w().MinTextU->text(), minU) << step;
+        EXPECT_EQ(w().MaxText->text(), QString::fromLatin1(max)) << step;
+        EXPECT_EQ(w().MaxTextU->text(), maxU) << step;
+    };
+    const QString V = QStringLiteral("V"), mV = QStringLiteral("mV");
+    expectShown("start", "40001", ohm, "-40001", ohm);  // the ohm sign of the segment font, not "*"
+    struct Step {
+        const char* name;
+        std::string frame;
+        const char *min, *minU, *max, *maxU;
+    };
+    const Step steps[] = {
+        {"first reading", Frame("1.234"), "1.234", "V", "1.234", "V"},
+        {"500 mV is below 1.234 V", Frame("500.0", ' ', 'm'), "500.0", "mV", "1.234", "V"},
+        {"negative volts", Frame("2.000", '-'), "-2.000", "V", "1.234", "V"},
+        {"3 V is the largest", Frame("3.000"), "-2.000", "V", "3.000", "V"},
+        {"overload does not count", Frame(" 0.L "), "-2.000", "V", "3.000", "V"},
+        {"failed frame does not count", Frame("  5  "), "-2.000", "V", "3.000", "V"},
+        {"1500 mV lies between", Frame("1500", ' ', 'm'), "-2.000", "V", "3.000", "V"},
+        {"other mode: a new run", Frame("10.00", ' ', 'k', '4'), "10.00", "k*", "10.00", "k*"},
+        {"2 Mohm is more than 10 kohm", Frame("2.000", ' ', 'M', '4'), "10.00", "k*", "2.000", "M*"},
+        {"AC volts: a new run", Frame("0.500", ' ', ' ', '0', '1'), "0.500", "V", "0.500", "V"},
+    };
+    for (const Step& st : steps) {
+        w().State.FrameHex = st.frame;
+        w().LcdDisplay42Logged();
+        expectShown(st.name, st.min, SegmentText(st.minU), st.max, SegmentText(st.maxU));
+    }
+    // New begins a new run: the design texts until the next reading.
+    for (const auto& [name, reset] : std::vector<std::pair<const char*, std::function<void()>>>{
+             {"chart New", [this] { w().BtNew->click(); }},
+             {"menu New", [this] { w().New1->trigger(); }},
+         }) {
+        Show(Frame("7.000"));
+        EXPECT_EQ(w().MaxText->text(), QStringLiteral("7.000")) << name;
+        reset();
+        expectShown(name, "40001", ohm, "-40001", ohm);
+    }
 }
 
 TEST_F(MeterWindowTest, PagingThroughTheChart) {
