@@ -99,6 +99,11 @@ void TFCOMM::BindSerialHandlers() {
     port.SetComPortInBufSize(2048);
     port.SetComPortPollingDelay(50);
     port.SetPortDeviceName(TComPortNumber::pnCOM1, SerialCom1Device());
+    // A port that vanishes while open (adapter pulled out, line hung up) gets one log line;
+    // the port stays open and reading goes on.
+    port.SetOnLineLost([this](TCommPortDriver* Sender, const std::string& Reason) {
+        Log(QStringLiteral("Serial port %1 lost: %2").arg(PortLabel(*Sender), QString::fromStdString(Reason)));
+    });
 }
 
 void TFCOMM::StartupBindSerial() { BindReceiveHandler(*this); }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -157,6 +158,7 @@ bool TCommPortDriver::OpenPort() {
     }
     (void)ioctl(fd, TIOCEXCL);
     fd_ = fd;
+    lineLost_ = false;
     lastError_.clear();
     ApplyLineSettings();
     StartTimer();
@@ -236,7 +238,22 @@ void TCommPortDriver::PurgeBuffers(bool input, bool output) {
 void TCommPortDriver::ReceiveTick() {
     if (!IsOpen() || delivering_ || receiveBuffer_.empty()) return;
     const ssize_t n = ::read(fd_, receiveBuffer_.data(), receiveBuffer_.size());
-    if (n <= 0 || !onReceiveData_) return;
+    if (n <= 0) {
+        // Nothing read: no data yet, or the line has gone (a USB adapter pulled out, the far
+        // end hung up). The first is normal; the second is told once, and polling goes on.
+        const int readError = n < 0 ? errno : 0;
+        if (readError == EAGAIN || readError == EWOULDBLOCK || readError == EINTR) return;
+        pollfd p{fd_, POLLIN, 0};
+        const bool hungUp = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if ((readError != 0 || hungUp) && !lineLost_) {
+            lineLost_ = true;
+            const std::string reason = readError != 0 ? std::strerror(readError) : std::string("hang-up");
+            if (onLineLost_) onLineLost_(this, reason);
+        }
+        return;
+    }
+    lineLost_ = false;
+    if (!onReceiveData_) return;
     delivering_ = true;
     struct Reset {
         bool& flag;

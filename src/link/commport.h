@@ -122,6 +122,11 @@ public:
     const TComPortReceiveDataEvent& OnReceiveData() const { return onReceiveData_; }
     void SetOnReceiveData(TComPortReceiveDataEvent handler) { onReceiveData_ = std::move(handler); }
 
+    // Told once when the open port's line goes away (read error such as EIO, or hang-up),
+    // with the system's reason; again only after data has come in since [none].
+    using TComPortLineLostEvent = std::function<void(TCommPortDriver* Sender, const std::string& Reason)>;
+    void SetOnLineLost(TComPortLineLostEvent handler) { onLineLost_ = std::move(handler); }
+
     // ---- port naming ----
     // Maps a port to a device path; an empty path restores the system's default. Takes
     // effect at the next OpenPort.
@@ -186,5 +191,7 @@ private:
     QBasicTimer timer_;
     int activePeriod_ = 0;
     bool delivering_ = false;
+    bool lineLost_ = false;
+    TComPortLineLostEvent onLineLost_;
     std::string lastError_;
 };

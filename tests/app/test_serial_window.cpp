@@ -233,6 +233,35 @@ TEST_F(SerialWindowTest, MS42KComBindsAndOpensWithoutTouchingTheControls) {
     EXPECT_EQ(win.USBtxt->text(), QString::fromLatin1(kFrameLineText));
 }
 
+// A port that vanishes while open (here: the pseudo-terminal's far side closes, reads fail
+// with EIO and the line hangs up) is told with one log line; the port stays open and the
+// poll goes on.
+TEST_F(SerialWindowTest, AVanishedPortIsLoggedOnce) {
+    auto gone = std::make_unique<Pty>();
+    ASSERT_TRUE(gone->ok());
+    TFCOMM& win = Start(gone->slave());
+    win.BTCon1Click();
+    ASSERT_TRUE(win.COMM2->IsOpen());
+    ASSERT_EQ(gone->Write(kFrameLine), ssize_t(kFrameLine.size()));
+    ASSERT_TRUE(PumpUntil([&] { return decodedFrames_.size() == 1; }));
+    auto lostLines = [&] {
+        int n = 0;
+        for (int i = 0; i < win.HistoryListBox->count(); ++i)
+            if (win.HistoryListBox->item(i)->text().contains(QStringLiteral(" lost: "))) ++n;
+        return n;
+    };
+    EXPECT_EQ(lostLines(), 0);
+    gone.reset();  // the far side closes
+    ASSERT_TRUE(PumpUntil([&] { return lostLines() > 0; }));
+    for (int i = 0; i < 20; ++i) win.COMM2->ReceiveTick();
+    EXPECT_EQ(lostLines(), 1);
+    EXPECT_TRUE(LastLog().startsWith(QStringLiteral("Serial port COM1 ("))) << LastLog().toStdString();
+    EXPECT_TRUE(LastLog().contains(QStringLiteral(" lost: "))) << LastLog().toStdString();
+    EXPECT_TRUE(win.COMM2->IsOpen());
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_TRUE(messages_.empty());
+}
+
 TEST_F(SerialWindowTest, StartDoesNotOpenTheSerialPort) {
     TFCOMM& win = Start();
     win.START1->trigger();
