@@ -1,5 +1,8 @@
 #include "chart/report_preview.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QPaintEngine>
@@ -30,6 +33,9 @@ ReportPreviewDialog::ReportPreviewDialog(std::function<ReportRows()> takeRows,
       takeRows_(std::move(takeRows)),
       onError_(std::move(onError)) {
     setWindowTitle(tr("Print Preview"));
+    // A sensible size whatever the table holds (an empty table gave the dialog only its tool
+    // bar's height): a page in portrait at a readable scale, inside the screen.
+    resize(DefaultSize(parent ? parent->screen() : QGuiApplication::primaryScreen()));
     // The printer must outlive the preview widget and the print dialogs that refer to it:
     // they are all gone when QObject's destructor announces the end of this dialog.
     // Generate() keeps its own reference while it runs.
@@ -39,6 +45,15 @@ ReportPreviewDialog::ReportPreviewDialog(std::function<ReportRows()> takeRows,
 }
 
 ReportPreviewDialog::~ReportPreviewDialog() = default;
+
+QSize ReportPreviewDialog::DefaultSize(const QScreen* screen) {
+    QSize size(760, 900);
+    if (screen) {
+        const QSize avail = screen->availableGeometry().size();
+        size = size.boundedTo(QSize(avail.width() * 9 / 10, avail.height() * 9 / 10));
+    }
+    return size.expandedTo(QSize(480, 360));
+}
 
 void ReportPreviewDialog::Generate(QPrinter* printer) {
     if (generating_) return;  // a nested request while the event loop runs between pages

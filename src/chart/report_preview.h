@@ -13,6 +13,8 @@
 // progress dialog only). Cancel ends the preview; a print run has no Cancel, so the printer
 // never gets a report cut short.
 #include <QPrintPreviewDialog>
+
+class QScreen;
 #include <QString>
 #include <exception>
 #include <functional>
@@ -33,6 +35,8 @@ public:
     ReportPreviewDialog(std::function<ReportRows()> takeRows,
                         std::function<void(std::exception_ptr)> onError, QWidget* parent = nullptr);
     ~ReportPreviewDialog() override;
+    // The size the preview opens with: 760 x 900, at most nine tenths of the screen.
+    static QSize DefaultSize(const QScreen* screen);
 
     QPrinter* ReportPrinter() const { return printer_.get(); }
     // The rows of the report (empty until the first generation).

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPrintPreviewWidget>
+#include <QScreen>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -108,6 +109,12 @@ TEST_F(PrintWindowTest, PrintButtonPreviewsEveryRowOfTheRecordTable) {
             }
         }
         EXPECT_EQ(PreviewPages(d), PageCount(size_t(c.rows), DefaultReportLayout()));
+        // A page-sized window whatever the table holds, inside the screen.
+        QCoreApplication::processEvents();
+        EXPECT_GE(d->height(), 360);
+        EXPECT_GE(d->width(), 480);
+        EXPECT_TRUE(d->screen()->availableGeometry().size().expandedTo(QSize(480, 360)).boundedTo(d->size()) ==
+                    d->size());
         ClosePreview();
         EXPECT_TRUE(w().QuickRep1Preview.isNull());
     }
