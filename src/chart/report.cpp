@@ -138,13 +138,30 @@ QString ReportFieldText(int column, const std::string& cell) {
 // ---- painting ----
 
 namespace {
-// Draws a left-aligned label whose top-left corner is at (xMm, yMm) on the paper.
+// Draws a left-aligned label whose top-left corner is at (xMm, yMm) on the paper. A band's
+// texts share one baseline: ascent is the largest ascent of the band's fonts (0: this font's).
+// A text longer than its column is cut at rightMm (0: not cut).
 void DrawLabel(QPainter& p, const QFont& font, const QString& text, double xMm, double yMm,
-               double dpmmX, double dpmmY) {
+               double dpmmX, double dpmmY, double ascent = 0, double rightMm = 0) {
     if (text.isEmpty()) return;
     p.setFont(font);
     const QFontMetricsF fm(font, p.device());
-    p.drawText(QPointF(xMm * dpmmX, yMm * dpmmY + fm.ascent()), text);
+    const double base = yMm * dpmmY + (ascent > 0 ? ascent : fm.ascent());
+    if (rightMm > xMm) {
+        p.save();
+        p.setClipRect(QRectF(xMm * dpmmX, base - 2 * fm.height(), (rightMm - xMm) * dpmmX, 4 * fm.height()),
+                      Qt::IntersectClip);
+        p.drawText(QPointF(xMm * dpmmX, base), text);
+        p.restore();
+        return;
+    }
+    p.drawText(QPointF(xMm * dpmmX, base), text);
+}
+
+double LargestAscent(QPainter& p, std::initializer_list<const QFont*> fonts) {
+    double a = 0;
+    for (const QFont* f : fonts) a = std::max(a, QFontMetricsF(*f, p.device()).ascent());
+    return a;
 }
 }  // namespace
 
@@ -168,11 +185,20 @@ void PaintReportPage(QPainter& p, const ReportRows& rows, int page, const Report
         const double left = layout.marginLeft + (layout.BandWidth() - widthMm) / 2;
         DrawLabel(p, reportFont, title, left, tops.pageHeader + kTitleTop, dpmmX, dpmmY);
     }
+    // Each band's texts on one baseline; each text cut at the next column (the last at the
+    // band's right edge).
+    const double ascent = LargestAscent(p, {&reportFont, &arialFont});
+    const auto& columns = ReportColumns();
+    auto rightOf = [&](size_t c, bool caption) {
+        if (c + 1 < columns.size()) return caption ? columns[c + 1].captionLeft : columns[c + 1].fieldLeft;
+        return layout.BandWidth();
+    };
     // ColumnHeaderBand1: the six captions.
-    for (const ReportColumn& col : ReportColumns()) {
+    for (size_t c = 0; c < columns.size(); ++c) {
+        const ReportColumn& col = columns[c];
         DrawLabel(p, fontOf(col.captionFont), QString::fromLatin1(col.caption),
                   layout.marginLeft + col.captionLeft, tops.columnHeader + kCaptionTop, dpmmX,
-                  dpmmY);
+                  dpmmY, ascent, layout.marginLeft + rightOf(c, true));
     }
     // DetailBand1, once per record of this page.
     const PageRows range = RowsOnPage(page, rows.size(), layout);
@@ -182,7 +208,8 @@ void PaintReportPage(QPainter& p, const ReportRows& rows, int page, const Report
         for (int c = 0; c < kReportColumns; ++c) {
             const ReportColumn& col = ReportColumns()[static_cast<size_t>(c)];
             DrawLabel(p, fontOf(col.fieldFont), ReportFieldText(c, row[static_cast<size_t>(c)]),
-                      layout.marginLeft + col.fieldLeft, top, dpmmX, dpmmY);
+                      layout.marginLeft + col.fieldLeft, top, dpmmX, dpmmY, ascent,
+                      layout.marginLeft + rightOf(size_t(c), false));
         }
     }
     // PageFooterBand1 at the bottom margin.

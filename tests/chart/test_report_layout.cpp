@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPaintEngine>
+#include <climits>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "chart/report.h"
+#include "meter/segmentsymbols.h"
 
 namespace {
 
@@ -257,3 +262,128 @@ TEST(ReportRowsSnapshot, VectorSourceAnswersOutOfRangeCellsWithEmptyTexts) {
 }
 
 }  // namespace
+
+// ---- what a page shows (its upper part painted at `dpmm` dots per millimetre) ----
+namespace {
+struct PaintedPage {
+    QImage image;
+    ReportLayout layout = DefaultReportLayout();
+    double dpmm;
+    explicit PaintedPage(const ReportRows& rows, double dotsPerMm = 10.0) : dpmm(dotsPerMm) {
+        // Down to the end of the second detail line: enough for the bands looked at.
+        image = QImage(int(210 * dpmm), int((DetailTop(2, layout) + 1) * dpmm), QImage::Format_Grayscale8);
+        image.setDotsPerMeterX(int(dpmm * 1000));  // fonts in points scale with the paper
+        image.setDotsPerMeterY(int(dpmm * 1000));
+        image.fill(255);
+        QPainter p(&image);
+        PaintReportPage(p, rows, 0, layout, dpmm, dpmm);
+    }
+    bool Dark(int x, int y) const { return qGray(image.pixel(x, y)) < 128; }
+    // Lowest dark pixel row between x0 and x1 (mm from the paper's left) and y0 .. y1 (mm
+    // from the top); -1 for none.
+    int LowestInk(double x0, double x1, double y0, double y1) const {
+        for (int y = int(y1 * dpmm) - 1; y >= int(y0 * dpmm); --y)
+            for (int x = int(x0 * dpmm); x < int(x1 * dpmm); ++x)
+                if (Dark(x, y)) return y;
+        return -1;
+    }
+};
+}  // namespace
+
+// Records where each text is drawn: its baseline point on the device and the text.
+class TextRecorder : public QPaintDevice {
+public:
+    struct Item {
+        QPointF at;
+        QString text;
+    };
+    std::vector<Item> items;
+    QPaintEngine* paintEngine() const override { return &engine_; }
+
+protected:
+    int metric(PaintDeviceMetric m) const override {
+        switch (m) {
+            case PdmWidth: return 9921;  // A4 at 1200 dots per inch
+            case PdmHeight: return 14031;
+            case PdmWidthMM: return 210;
+            case PdmHeightMM: return 297;
+            case PdmDpiX:
+            case PdmDpiY:
+            case PdmPhysicalDpiX:
+            case PdmPhysicalDpiY: return 1200;
+            case PdmDepth: return 32;
+            case PdmNumColors: return INT_MAX;
+            case PdmDevicePixelRatio: return 1;
+            case PdmDevicePixelRatioScaled: return int(QPaintDevice::devicePixelRatioFScale());
+            default: return 0;
+        }
+    }
+
+private:
+    class Engine : public QPaintEngine {
+    public:
+        explicit Engine(TextRecorder* owner) : owner_(owner) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawTextItem(const QPointF& p, const QTextItem& ti) override {
+            owner_->items.push_back({painter()->transform().map(p), ti.text()});
+        }
+        Type type() const override { return QPaintEngine::User; }
+
+    private:
+        TextRecorder* owner_;
+    };
+    mutable Engine engine_{this};
+};
+
+// Each band's texts stand on one baseline, whatever font each column uses.
+TEST(ReportPage, EachBandsTextsShareOneBaseline) {
+    const ReportLayout l = DefaultReportLayout();
+    TextRecorder device;
+    {
+        QPainter p(&device);
+        PaintReportPage(p, {{"12", "12:00:00", "DC", "1.234", "+*", "AUTO"}}, 0, l, 1200 / 25.4, 1200 / 25.4);
+    }
+    // Captions are drawn before the fields: a caption is a text's first drawing, a field its last.
+    auto baselinesOf = [&](const std::vector<QString>& texts, bool field) {
+        std::vector<double> ys;
+        for (const QString& t : texts) {
+            const TextRecorder::Item* found = nullptr;
+            for (const auto& item : device.items)
+                if (item.text == t && (field || !found)) found = &item;
+            if (found) ys.push_back(found->at.y());
+        }
+        return ys;
+    };
+    const std::vector<std::vector<QString>> bands = {
+        {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"},
+        {"12", "12:00:00", "DC", "1.234", SegmentText("+*"), "AUTO"},
+    };
+    for (size_t b = 0; b < bands.size(); ++b) {
+        const std::vector<double> ys = baselinesOf(bands[b], b == 1);
+        ASSERT_EQ(ys.size(), 6u) << "band " << b;
+        for (size_t i = 1; i < ys.size(); ++i)
+            EXPECT_NEAR(ys[i], ys[0], 0.5) << "band " << b << ": " << bands[b][i].toStdString() << " stands "
+                                           << (ys[i] - ys[0]) * 25.4 / 1200 << " mm off the band's baseline";
+    }
+}
+
+// A field longer than its column is cut where the next column begins.
+TEST(ReportPage, LongFieldsAreCutAtTheNextColumn) {
+    const std::string longText(60, '8');
+    const ReportLayout l = DefaultReportLayout();
+    const auto& cols = ReportColumns();
+    for (int c : {1, 3}) {  // Time and Value, with their neighbours empty
+        ReportRow row{};
+        row[size_t(c)] = longText;
+        const PaintedPage page({row});
+        const double nextLeft = l.marginLeft + cols[size_t(c + 1)].fieldLeft;
+        const double nextRight = l.marginLeft + (c + 2 < kReportColumns ? cols[size_t(c + 2)].fieldLeft : l.BandWidth());
+        EXPECT_GE(page.LowestInk(l.marginLeft + cols[size_t(c)].fieldLeft, nextLeft, DetailTop(0, l), DetailTop(1, l)), 0)
+            << c;
+        EXPECT_EQ(page.LowestInk(nextLeft, nextRight, DetailTop(0, l), DetailTop(1, l)), -1)
+            << "column " << c << " runs into the next";
+    }
+}
