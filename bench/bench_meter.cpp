@@ -134,8 +134,8 @@ int main(int argc, char** argv) {
     Ui::ShowError = [](const QString& t) { std::fprintf(stderr, "error: %s\n", qPrintable(t)); };
 
     QTemporaryDir dir;
-    // The shipped empty table, found beside this source file (<source>/bench/../data).
-    const QString source = QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(QStringLiteral("../data/Ms35fdb.DB"));
+    // The shipped empty table of the source tree (its data folder).
+    const QString source = QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB");
     if (!QFile::copy(source, dir.filePath(QStringLiteral("Ms35fdb.DB")))) {
         std::fprintf(stderr, "cannot copy %s\n", qPrintable(source));
         return 1;

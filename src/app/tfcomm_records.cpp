@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QStyle>
+#include <QScrollBar>
 #include <QTableView>
 #include <algorithm>
 
@@ -47,6 +48,7 @@ Reading CurrentReading(const SharedState& s) {
 
 // Moves the grid's current row (and its indicator) to the last row.
 void FollowLastRow(TFCOMM& w) {
+    w.Data1->ShowLastRows();
     const int last = w.Data1->rowCount() - 1;
     w.Data1->SetCurrentRow(last);
     if (last < 0) return;
@@ -121,6 +123,24 @@ void TFCOMM::BindRecordsHandlers() {
                      DBGrid1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, DBGrid1);
     widths[0] = std::max(room - used, headFm.horizontalAdvance(QStringLiteral("No")) + headMargin);
     for (int c = 0; c < kRecordColumns; ++c) DBGrid1->setColumnWidth(c, widths[c]);
+    // The grid shows a window of the table (RecordTableModel): scrolled to one of the window's
+    // ends, the window moves on by half its size and the same rows stay in view.
+    connect(DBGrid1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        QScrollBar* bar = DBGrid1->verticalScrollBar();
+        const size_t first = Data1->WindowFirst();
+        const bool atTop = value == bar->minimum() && first > 0;
+        const bool atEnd = value == bar->maximum() && first + size_t(Data1->rowCount()) < Data1->TableRows();
+        if (!atTop && !atEnd) return;
+        const int edgeRow = atTop ? DBGrid1->rowAt(0) : DBGrid1->rowAt(DBGrid1->viewport()->height() - 1);
+        if (edgeRow < 0) return;
+        const size_t keep = first + size_t(edgeRow);
+        const size_t half = size_t(RecordTableModel::kWindowRows) / 2;
+        if (!Data1->MoveWindow(atTop ? (keep > half ? keep - half : 0) : keep - std::min(keep, half))) return;
+        const int current = Data1->CurrentRow();
+        if (current >= 0) DBGrid1->setCurrentIndex(Data1->index(current, 0));
+        DBGrid1->scrollTo(Data1->index(int(keep - Data1->WindowFirst()), 0),
+                          atTop ? QAbstractItemView::PositionAtTop : QAbstractItemView::PositionAtBottom);
+    });
     // The indicator follows the current row, also when the user moves it.
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });

@@ -41,6 +41,7 @@
 #include "app/widgets.h"
 #include "meter/lcdpanel.h"
 #include "records/recordtable.h"
+#include "records/recordtablemodel.h"
 
 namespace {
 
@@ -488,6 +489,59 @@ TEST_F(MainWindowTest, LogShowsTheNewestLine) {
                                                             << " of " << log->viewport()->height();
         }
     }
+}
+
+// A long table: the grid's per-row bookkeeping stays bounded (a window of the table), it
+// follows the newest reading, and scrolling reaches every row from the last to the first.
+TEST_F(MainWindowTest, GridOverALongTableFollowsTheNewestRowAndScrollsToTheFirst) {
+    const size_t rows = 3 * size_t(RecordTableModel::kWindowRows) + 123;
+    RecordRow row;
+    row.DcAc = "DC";
+    row.Unit = " V";
+    for (size_t i = 0; i < rows; ++i) {
+        row.No = int32_t(i + 1);
+        row.Value = std::to_string(i % 4000);
+        w().T22GDB->Append(row);
+    }
+    w().State.RecordNo = int32_t(rows + 1);
+    w().RecallDataTestClick();  // one more reading, as recorded: the grid follows it
+    QCoreApplication::processEvents();
+    QTableView* grid = w().DBGrid1;
+    const size_t total = w().T22GDB->RowCount();
+    ASSERT_EQ(total, rows + 1);
+    EXPECT_LE(grid->verticalHeader()->count(), RecordTableModel::kWindowRows);
+    auto cellNo = [&](int modelRow) { return grid->model()->index(modelRow, 0).data().toString(); };
+    ASSERT_TRUE(grid->currentIndex().isValid());
+    EXPECT_EQ(cellNo(grid->currentIndex().row()), QString::number(total));
+    EXPECT_EQ(grid->model()->headerData(grid->currentIndex().row(), Qt::Vertical).toString(), QString(QChar(0x25B6)));
+    EXPECT_TRUE(grid->viewport()->rect().intersects(grid->visualRect(grid->currentIndex())));
+
+    // Scrolling up to the top, step by step as a person would with the scroll bar: the
+    // rows in view stay in view while the window moves, until the first row shows.
+    QScrollBar* bar = grid->verticalScrollBar();
+    QString lastTop;
+    for (int step = 0; step < 20; ++step) {
+        bar->setValue(bar->minimum());
+        QCoreApplication::processEvents();
+        const QString top = cellNo(grid->rowAt(0));
+        if (top == lastTop) break;
+        lastTop = top;
+    }
+    EXPECT_EQ(lastTop, QStringLiteral("1"));
+    EXPECT_LE(grid->verticalHeader()->count(), RecordTableModel::kWindowRows);
+    // And down again to the end.
+    for (int step = 0; step < 20; ++step) {
+        bar->setValue(bar->maximum());
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(cellNo(grid->rowAt(grid->viewport()->height() - 1)), QString::number(total));
+    // Scrolled back, the next reading brings the newest row into view again.
+    bar->setValue(bar->minimum());
+    bar->setValue(bar->minimum());
+    w().RecallDataTestClick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cellNo(grid->currentIndex().row()), QString::number(total + 1));
+    EXPECT_TRUE(grid->viewport()->rect().intersects(grid->visualRect(grid->currentIndex())));
 }
 
 // A long run keeps the newest log lines, with the last one selected.
