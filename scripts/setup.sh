@@ -10,6 +10,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth poppler-utils imagemagick
+  openbox xdotool x11-utils
   fonts-dejavu-core fonts-liberation
 )
 missing=()
