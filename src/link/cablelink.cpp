@@ -173,6 +173,10 @@ int SelectCableEntry(const QStringList& entries) {
     return selected;
 }
 
+QString AccessRefusedMessage(const QString& reason) {
+    return QStringLiteral("The USB interface cable cannot be used.\n\n") + reason;
+}
+
 QString ArrivalLine(const QString& displayName) { return QStringLiteral("Arrival of ") + displayName; }
 
 QString RemovalLine(const QString& displayName) { return QStringLiteral("Removal of ") + displayName; }

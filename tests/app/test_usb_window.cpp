@@ -318,7 +318,7 @@ TEST_F(ScriptedCable, DeviceArrivalAndRemovalAreLogged) {
     EXPECT_EQ(Entries(), QStringList{"USB to Serial"});
 }
 
-TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnected) {
+TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnectedAndTheUserIsToldWhy) {
     window_.reset();
     auto sim = std::make_shared<HidSimBackend>();
     HidSimDeviceProfile readOnly = Device(u"USB to Serial");
@@ -327,7 +327,11 @@ TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnected) {
     Open(sim);
     PressConnect();
     EXPECT_FALSE(w().USBCon->isChecked());
-    EXPECT_TRUE(messages_.empty());
+    // The user is told why and what to do, once, and the log says it too.
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].contains(cable::SystemErrorText(EACCES))) << messages_[0].toStdString();
+    EXPECT_TRUE(messages_[0].contains("70-ms42k-cable.rules")) << messages_[0].toStdString();
+    EXPECT_EQ(LoggedStartingWith("ACCESS REFUSED: "), 1);
     ASSERT_NE(w().SelectedDevice, nullptr);
     EXPECT_EQ(w().SelectedDevice->Reader(), nullptr);
 }
