@@ -90,6 +90,9 @@ public:
             if (closed_) return;
             closed_ = true;
             --device_->openHandles;
+            // As hidraw drops the reports queued for a file that is closed, the input not read
+            // through a closed reading handle is gone.
+            if (access_ == HidAccess::Read) device_->input.clear();
         }
         backend_->cv_.notify_all();
     }

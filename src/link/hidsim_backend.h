@@ -60,7 +60,8 @@ public:
     void Modify(const std::string& path, const HidSimDeviceProfile& profile);
 
     // Input: reports (report ID first; empty = a read that completes with 0 bytes) and read
-    // errors, delivered in the order pushed.
+    // errors, delivered in the order pushed. Closing a handle opened for reading drops what
+    // has not been read yet.
     void PushReport(const std::string& path, std::vector<uint8_t> report);
     void PushReadError(const std::string& path, uint32_t error);
 
