@@ -58,6 +58,13 @@ ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* da
         v.IdleSinceRequest = 0;
         v.BurstPending = true;
         const int n = count - '0';
+        // A burst already longer than the longest frame can never make one: like the frame
+        // text, it is not grown further, so a stream of reports that all carry meter data
+        // cannot fill memory. (It stays too long to pass for a frame.)
+        if (v.BurstText.size() > kWaveformFrameChars) {
+            out.meterData = true;
+            return out;
+        }
         // Data[b] occupies characters 3b+7 and 3b+8 of the line; bytes the report lacks add nothing.
         for (int b = 1; b <= n; ++b) {
             const size_t pos = size_t(3 * b + 6);  // 0-based
