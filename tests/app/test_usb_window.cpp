@@ -839,6 +839,15 @@ TEST_F(Logger, WithoutACableItSaysSo) {
     EXPECT_EQ(CmdLog({"--count", "1"}), 1);
 }
 
+// ============================================================ ms42k scan
+
+TEST(Scan, TheSimulatedCableIsMarkedAndUsable) {
+    EXPECT_EQ(CmdScan({"--simulate"}), 0);
+    EXPECT_EQ(CmdScan({"--help"}), 0);
+    EXPECT_EQ(CmdScan({"--fast"}), 2);
+    EXPECT_EQ(CmdScan({"extra"}), 2);
+}
+
 // ============================================================ the --simulate option
 
 TEST(WindowOptions, SimulateSelectsTheSimulatedCable) {
