@@ -181,7 +181,10 @@ int SelectCableEntry(const QStringList& entries) {
 }
 
 QString AccessRefusedMessage(const QString& reason) {
-    return QStringLiteral("The USB interface cable cannot be used.\n\n") + reason;
+    // The system's reason and what to do, each a paragraph of its own.
+    QString text = reason;
+    text.replace(QStringLiteral(". The udev rule file "), QStringLiteral(".\n\nThe udev rule file "));
+    return QStringLiteral("The USB interface cable cannot be used.\n\n") + text;
 }
 
 QString ArrivalLine(const QString& displayName) { return QStringLiteral("Arrival of ") + displayName; }

@@ -48,8 +48,8 @@ QString AccessNoteFor(const std::string& path, uint32_t error) {
                             QString::fromLocal8Bit(std::strerror(static_cast<int>(error))))
                        .arg(error);
     if (error == EACCES || error == EPERM)
-        note += QStringLiteral("; the udev rule %1 (installed with the program in lib/udev/rules.d) "
-                               "gives the user of the desktop access: install it, then plug the cable in again")
+        note += QStringLiteral(". The udev rule file %1 (installed with the program in lib/udev/rules.d) "
+                               "gives the desktop's user access to the cable: install it, then plug the cable in again")
                     .arg(QString::fromLatin1(kHidrawUdevRule));
     return note;
 }
