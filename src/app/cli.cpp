@@ -19,6 +19,7 @@ const Subcommand kSubcommands[] = {
     {"convert", "convert IN OUT               an old table file as text (or, for OUT ending in .db, a Paradox copy)", CmdConvert},
     {"decode", "decode [FILE]                decode frame texts (one per line; stdin without FILE)", CmdDecode},
     {"log", "log [--simulate|--frames FILE] [--count N] [--limit N] [--interval S] [--repeat] [--out FILE]", CmdLog},
+    {"scan", "scan [--simulate]            list the HID devices and which of them is the cable", CmdScan},
     {nullptr, nullptr, nullptr},
 };
 

@@ -11,6 +11,7 @@ int CmdDecode(const CliArgs& args);
 int CmdConvert(const CliArgs& args);
 int CmdLog(const CliArgs& args);
 int CmdReport(const CliArgs& args);
+int CmdScan(const CliArgs& args);
 
 int RunMain(int argc, char** argv);
 

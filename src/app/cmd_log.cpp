@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "app/cli.h"
+#include "link/cableconnection.h"
 #include "link/cablelink.h"
 #include "link/hidcontroller.h"
 #include "link/simcable_backend.h"
@@ -115,19 +116,26 @@ std::optional<std::string> OutputProblem(const std::string& path) {
     return std::nullopt;
 }
 
-// The cable's side, driven as the window drives it, without widgets.
+// The cable's side: the connection the window uses, with the logger's own output.
 class CableLogger {
 public:
     CableLogger(THidDeviceController& ctl, const LogOptions& o, RecordTable& table)
-        : ctl_(ctl), opt_(o), recorder_(table) {
+        : ctl_(ctl), opt_(o), recorder_(table), link_(st_.Vars(), noFrameTicks_) {
         recorder_.Options.RecordLimit = o.limit;
         recorder_.Options.SamplingOn = o.interval.has_value();
         recorder_.Options.SamplingText = o.interval ? std::to_string(*o.interval) : "10";
         recorder_.Options.RepeatSuppression = o.repeat;
+        link_.On.FrameReady = [this] { Decode(); };
+        link_.On.MeterSilent = [this] { Finish(cable::kMeterSilentMessage, 1); };
+        link_.On.CableRemoved = [this] { Finish("the USB interface cable was removed", 1); };
+        link_.On.ReportHandled = [this] {
+            ++handled_;
+            if (!done_ && ReplayFinished()) Finish({}, 0);
+        };
     }
     ~CableLogger() { Release(); }
 
-    // Finds and takes the cable; false (with the reason) when there is none to read.
+    // Finds, takes and connects the cable; false (with the reason) when there is none to read.
     bool Take(std::string& why) {
         int32_t index = -1;
         QStringList names;
@@ -151,32 +159,17 @@ public:
             why = "the USB interface cable is in use";
             return false;
         }
-        // Probe the access the way the window does: the feature report opens the device.
-        const auto feature = cable::FeatureBufferForBaud(9600);
-        device_->SendFeature(feature.data(), uint32_t(cable::kFeatureReportLength));
-        if (!device_->ReadWriteAccess()) {
-            why = "the USB interface cable cannot be opened for reading and writing";
-            const QString note = device_->AccessNote();
-            if (!note.isEmpty()) why += ": " + note.toStdString();
+        ctl_.SetOnRemoval(THidPlugEvent::Bind(this, [this](THidDevice* d) { link_.DeviceRemoved(d); }));
+        device_->SetDataErrorHandler(THidDataErrorEvent::Bind(this, [](THidDevice*, uint32_t error) {
+            std::fprintf(stderr, "\n%s\n", cable::ReadErrorLine(cable::SystemErrorText(error), error).toLocal8Bit().constData());
+        }));
+        link_.SetCable(device_);
+        if (!link_.Connect(cable::FeatureBufferForBaud(9600))) {
+            why = "the USB interface cable cannot be used: " + link_.RefusalReason().toStdString();
             Release();
             return false;
         }
         return true;
-    }
-
-    void Start() {
-        ctl_.SetOnRemoval(THidPlugEvent::Bind(this, [this](THidDevice* d) {
-            if (d == device_) Finish("the USB interface cable was removed", 1);
-        }));
-        st_.IdleReports = 0;
-        st_.IdleSinceRequest = 0;
-        Request();
-        device_->SetDataErrorHandler(THidDataErrorEvent::Bind(this, [](THidDevice*, uint32_t error) {
-            std::fprintf(stderr, "\n%s\n", cable::ReadErrorLine(cable::SystemErrorText(error), error).toLocal8Bit().constData());
-        }));
-        device_->SetDataHandler(THidDataEvent::Bind(this, [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
-            OnReport(id, data, size);
-        }));
     }
 
     // One watchdog tick (every 100 ms).
@@ -186,9 +179,7 @@ public:
             Finish({}, 0);
             return;
         }
-        const auto w = cable::WatchdogTick(noFrameTicks_, st_.IdleSinceRequest, st_.IdleReports);
-        if (w.resendRequest) Request();
-        if (w.giveUp) Finish(cable::kMeterSilentMessage, 1);
+        link_.Tick();
     }
     void SamplingTick() { recorder_.Tick(); }
 
@@ -198,10 +189,11 @@ public:
         done_ = true;
         why_ = why;
         status_ = status;
-        if (device_) device_->SetDataHandler({});
+        link_.Disconnect();
         QCoreApplication::exit(status);
     }
     void Release() {
+        link_.Close();
         if (!device_) return;
         THidDevice* d = device_;
         device_ = nullptr;
@@ -225,29 +217,9 @@ public:
     uint64_t FailedFrames() const { return failed_; }
 
 private:
-    void Request() {
-        if (!device_) return;
-        const size_t length = device_->QueryCaps().OutputReportByteLength;
-        const std::vector<uint8_t> buf = cable::RequestBuffer(length);
-        uint32_t written = 0;
-        device_->WriteReport(buf.data(), uint32_t(length), written);
-    }
-
     // A replay is over when the meter has sent its last frame and every report the cable
     // put out has been handled here.
     bool ReplayFinished() const { return replay_ && replay_->ReplayDone() && handled_ == replay_->Stats().reportsSent; }
-
-    void OnReport(uint8_t id, const uint8_t* data, uint16_t size) {
-        ++handled_;
-        if (done_) return;
-        const cable::ReportOutcome out = cable::HandleInputReport(st_.Vars(), id, data, size);
-        if (out.frameComplete) {
-            Decode();
-            if (done_) return;
-            Request();
-        }
-        if (ReplayFinished()) Finish({}, 0);
-    }
 
     void Decode() {
         noFrameTicks_ = 0;
@@ -280,6 +252,7 @@ private:
     Recorder recorder_;
     cable::CableState st_;
     int32_t noFrameTicks_ = 0;
+    CableConnection link_;
     THidDevice* device_ = nullptr;
     SimCableBackend* replay_ = nullptr;
     bool done_ = false;
@@ -402,7 +375,6 @@ int CmdLog(const CliArgs& args) {
         progress.start(250);
         signalPoll.start(50);
 
-        logger.Start();
         QCoreApplication::exec();
 
         watchdog.stop();

@@ -1,4 +1,5 @@
 #include "app/tfcomm.h"
+#include "link/cableconnection.h"
 
 #include <QAction>
 #include <QApplication>

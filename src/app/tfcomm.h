@@ -48,6 +48,7 @@ class THidDeviceController;
 class THidDevice;
 class HidBackend;
 struct DecodeResult;
+class CableConnection;
 
 class TFCOMM : public QMainWindow {
     Q_OBJECT
@@ -339,6 +340,8 @@ public:
     bool PickSelectedDevice();
     // Frames decoded from the cable since start (for the live display and the tests).
     uint64_t UsbFramesDecoded = 0;
+    // The connection to the cable; the handlers above delegate to it.
+    std::unique_ptr<CableConnection> UsbLink;
     // [end usb state]
     // [serial state]
     // The decoder a qualifying serial line runs; empty: LcdDisplay42. Code that wants to

@@ -13,6 +13,7 @@
 #include "app/cli.h"
 #include "app/tfcomm.h"
 #include "app/widgets.h"
+#include "link/cableconnection.h"
 #include "link/cablelink.h"
 #include "link/hidcontroller.h"
 #include "link/simcable_backend.h"
@@ -33,6 +34,37 @@ void TFCOMM::BindUsbHandlers() {
     // take long runs of one-line entries in linear time.
     HistoryListBox->setUniformItemSizes(true);
     HistoryListBox->setLayoutMode(QListView::Batched);
+    UsbLink = std::make_unique<CableConnection>(UsbVars(State), State.NoFrameTicks);
+    CableConnection::Events& on = UsbLink->On;
+    on.LogLine = [this](const QString& line) { Log(line); };
+    on.BurstEnded = [this](const cable::ReportOutcome& out) {
+        State.SerialLine.clear();
+        if (out.newFrame) {
+            Memo1->setPlainText(Latin1(out.burst));
+        } else if (out.appended) {
+            Memo1->moveCursor(QTextCursor::End);
+            Memo1->insertPlainText(Latin1(out.burst));
+        }
+        USBtxt1->setText(QString::number(State.FrameLen));
+    };
+    // A frame that fails is logged by the decoder's caller and the link goes on.
+    on.FrameReady = [this] {
+        LcdDisplay42Logged();
+        ++UsbFramesDecoded;
+    };
+    on.MeterSilent = [this] {
+        USBCon->setChecked(false);
+        Ui::ShowMessage(QString::fromLatin1(cable::kMeterSilentMessage));
+    };
+    on.CableRemoved = [this] { USBCon->setChecked(false); };
+    on.AccessRefused = [this](const QString& reason) {
+        Log(QStringLiteral("ACCESS REFUSED: ") + reason);
+        Ui::ShowMessage(cable::AccessRefusedMessage(reason));
+    };
+    on.NotConnected = [this] {
+        Ui::ShowMessage(QString::fromLatin1(cable::kNotConnectedMessage));
+        USBCon->setChecked(false);
+    };
     Guard([this] {
         HidCtl = std::make_unique<THidDeviceController>(this, Options.hidBackend);
         HidCtl->SetOnArrival(THidPlugEvent(this, &TFCOMM::HidCtlArrival));
@@ -45,6 +77,9 @@ void TFCOMM::BindUsbHandlers() {
 }
 
 void TFCOMM::ShutdownUsb() {
+    // The reading stops first: a report still waiting in the hand-over must not complete a
+    // frame (and ask for the next one) once the device list is gone.
+    if (UsbLink) UsbLink->Close();
     if (!HidCtl) return;
     HidCtl->SetOnDeviceChange({});
     HidCtl->SetOnArrival({});
@@ -79,6 +114,7 @@ bool TFCOMM::PickSelectedDevice() {
     THidDevice* d = DevListDevice(DevListBox->currentRow());
     if (!d) return false;
     SelectedDevice = d;
+    if (UsbLink) UsbLink->SetCable(d);
     return true;
 }
 
@@ -91,6 +127,7 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
     ReadBtnClick();
     // 2. Every taken device goes back to the controller; the list is emptied.
     SelectedDevice = nullptr;
+    if (UsbLink) UsbLink->SetCable(nullptr);
     std::vector<THidDevice*> taken;
     for (int i = 0; i < DevListBox->count(); ++i) taken.push_back(DevListDevice(i));
     DevListBox->clear();
@@ -103,16 +140,12 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
     const int cableRow = cable::SelectCableEntry(names);
     DevListBox->setCurrentRow(cableRow);
     if (cableRow < 0) DevListBox->clearSelection();
+    if (UsbLink) UsbLink->SetCable(DevListDevice(cableRow));
 
     // A change elsewhere on the bus (a mouse plugged in) must not end a recording: while
     // "Connect" stays down and the cable is listed again, its reading starts again.
-    if (USBCon->isChecked() && cableRow >= 0 && PickSelectedDevice() && SelectedDevice->ReadWriteAccess()) {
-        State.BurstText.clear();
-        State.BurstPending = false;
-        SelectedDevice->SetDataHandler(THidDataEvent(this, &TFCOMM::HidDataHandler));
-        SendDataClick();
+    if (USBCon->isChecked() && cableRow >= 0 && PickSelectedDevice() && UsbLink->Resume())
         Log(QStringLiteral("Link resumed: ") + DeviceDisplayName(SelectedDevice));
-    }
 }
 
 bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx) {
@@ -134,31 +167,23 @@ void TFCOMM::ReadBtnClick() {
         return;
     }
     // ReadBtn is never down: the reading stops.
-    SelectedDevice->SetDataHandler({});
+    UsbLink->StopReading();
 }
 
 void TFCOMM::USBConClick() {
     ReadBtnClick();
-    SetFeatureClick();
-    State.IdleReports = 0;
-    State.IdleSinceRequest = 0;
-    if (!PickSelectedDevice()) return;
-    if (!SelectedDevice->ReadWriteAccess()) {
-        USBCon->setChecked(false);
+    if (!PickSelectedDevice()) {
+        SetFeatureClick();  // tells the user and sets USBCon up
         return;
     }
     if (USBCon->isChecked()) {
-        State.BurstText.clear();
-        // A burst cut off when the reading last stopped is not to be finished by the first
-        // report of this connection: that would decode the previous frame once more and
-        // record an old reading as a new one.
-        State.BurstPending = false;
         USBtxt->setText(QString());
-        ReadBtnClick();
-        SendDataClick();
-        if (SelectedDevice) SelectedDevice->SetDataHandler(THidDataEvent(this, &TFCOMM::HidDataHandler));
+        if (!UsbLink->Connect(cable::FeatureBuffer(B9600->isChecked(), B4800->isChecked(), B2400->isChecked())))
+            USBCon->setChecked(false);
     } else {
-        SelectedDevice->SetDataHandler({});
+        SetFeatureClick();
+        UsbLink->ResetIdleCounters();
+        UsbLink->Disconnect();
     }
 }
 
@@ -168,9 +193,7 @@ void TFCOMM::SetFeatureClick() {
         USBCon->setChecked(false);
         return;
     }
-    const auto buf = cable::FeatureBuffer(B9600->isChecked(), B4800->isChecked(), B2400->isChecked());
-    SelectedDevice->SendFeature(buf.data(), uint32_t(cable::kFeatureReportLength));
-    Log(Latin1(cable::FeatureLogLine(buf)));
+    UsbLink->SendFeature(cable::FeatureBuffer(B9600->isChecked(), B4800->isChecked(), B2400->isChecked()));
 }
 
 void TFCOMM::SendDataClick() {
@@ -179,58 +202,21 @@ void TFCOMM::SendDataClick() {
         USBCon->setChecked(false);
         return;
     }
-    const size_t length = SelectedDevice->QueryCaps().OutputReportByteLength;
-    const std::vector<uint8_t> buf = cable::RequestBuffer(length);
-    uint32_t written = 0;
-    size_t logged;
-    if (SelectedDevice->Accessible()) {
-        SelectedDevice->WriteReport(buf.data(), uint32_t(length), written);
-        logged = written;
-    } else {
-        logged = cable::kUnattemptedWriteCount;  // the device did not open: nothing was tried
-    }
-    Log(Latin1(cable::RequestLogLine(buf, logged)));
+    UsbLink->SendRequest();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Input reports
 
 void TFCOMM::HidDataHandler(THidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
-    const cable::ReportOutcome out = cable::HandleInputReport(UsbVars(State), ReportID, Data, Size);
-    if (out.meterData) {
-        Log(Latin1(out.line));
-        return;
-    }
-    if (!out.burstEnded) return;
-    State.SerialLine.clear();
-    if (out.newFrame) {
-        Memo1->setPlainText(Latin1(out.burst));
-    } else if (out.appended) {
-        Memo1->moveCursor(QTextCursor::End);
-        Memo1->insertPlainText(Latin1(out.burst));
-    }
-    if (out.frameComplete) {
-        // A frame that fails is logged by the decoder's caller and the link goes on: the next
-        // frame is requested either way.
-        LcdDisplay42Logged();
-        ++UsbFramesDecoded;
-        SendDataClick();
-    }
-    USBtxt1->setText(QString::number(State.FrameLen));
+    UsbLink->HandleReport(ReportID, Data, Size);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Watchdog
 
 void TFCOMM::ConTimerTimer() {
-    const cable::WatchdogOutcome w = cable::WatchdogTick(State.NoFrameTicks, State.IdleSinceRequest, State.IdleReports);
-    if (!w.checked) return;
-    if (w.resendRequest) SendDataClick();
-    if (w.giveUp) {
-        USBCon->setChecked(false);
-        if (SelectedDevice) SelectedDevice->SetDataHandler({});
-        Ui::ShowMessage(QString::fromLatin1(cable::kMeterSilentMessage));
-    }
+    if (!UsbLink->Tick().checked) return;
     CONok->hide();
     CONokN->show();
 }
@@ -244,8 +230,7 @@ void TFCOMM::HidCtlRemoval(THidDevice* HidDev) {
     Log(cable::RemovalLine(DeviceDisplayName(HidDev)));
     // Only the cable in use going away ends the connection; any other device leaves
     // "Connect" as it is, and the device change that follows resumes the reading.
-    const bool cableInUse = HidDev == DevListDevice(DevListBox->currentRow());
-    if (cableInUse) USBCon->setChecked(false);
+    UsbLink->DeviceRemoved(HidDev);
 }
 
 void TFCOMM::HidCtlDeviceDataError(THidDevice*, uint32_t Error) {

@@ -58,6 +58,13 @@ ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* da
         v.IdleSinceRequest = 0;
         v.BurstPending = true;
         const int n = count - '0';
+        // A burst already longer than the longest frame can never make one: like the frame
+        // text, it is not grown further, so a stream of reports that all carry meter data
+        // cannot fill memory. (It stays too long to pass for a frame.)
+        if (v.BurstText.size() > kWaveformFrameChars) {
+            out.meterData = true;
+            return out;
+        }
         // Data[b] occupies characters 3b+7 and 3b+8 of the line; bytes the report lacks add nothing.
         for (int b = 1; b <= n; ++b) {
             const size_t pos = size_t(3 * b + 6);  // 0-based
@@ -171,6 +178,13 @@ int SelectCableEntry(const QStringList& entries) {
     for (int i = 0; i < entries.size(); ++i)
         if (entries[i] == QLatin1String(kProductName)) selected = i;
     return selected;
+}
+
+QString AccessRefusedMessage(const QString& reason) {
+    // The system's reason and what to do, each a paragraph of its own.
+    QString text = reason;
+    text.replace(QStringLiteral(". The udev rule file "), QStringLiteral(".\n\nThe udev rule file "));
+    return QStringLiteral("The USB interface cable cannot be used.\n\n") + text;
 }
 
 QString ArrivalLine(const QString& displayName) { return QStringLiteral("Arrival of ") + displayName; }

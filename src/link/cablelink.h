@@ -23,6 +23,10 @@ inline constexpr const char* kNotConnectedMessage =
 inline constexpr const char* kMeterSilentMessage =
     "USB interface cable is securely connected, please check if the meter is ready.";
 
+// The message shown when the cable is there but cannot be used; reason names the system's
+// reason and what to do.
+QString AccessRefusedMessage(const QString& reason);
+
 // Watchdog thresholds, in reports without meter data.
 inline constexpr int32_t kIdleReportsResend = 600;
 inline constexpr int32_t kIdleReportsGiveUp = 3000;

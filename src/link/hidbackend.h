@@ -124,6 +124,11 @@ public:
     // Opens the interface at path. On failure: nullptr and error = the errno value.
     virtual std::shared_ptr<HidHandle> Open(const std::string& path, HidAccess access,
                                             uint32_t& error) = 0;
+    // Claims the interface at path for this program while the result lives, so that a second
+    // program (the window and the logger) cannot read the same cable at once. On failure:
+    // nullptr and error = the errno value (EBUSY: another program holds it). The default
+    // claims nothing and always succeeds.
+    virtual std::shared_ptr<void> Claim(const std::string& path, uint32_t& error);
 
     // The controller's device-change hook: onChange runs on the GUI thread after devices
     // came or went. An empty function removes the hook.

@@ -48,7 +48,8 @@ QString AccessNoteFor(const std::string& path, uint32_t error) {
                             QString::fromLocal8Bit(std::strerror(static_cast<int>(error))))
                        .arg(error);
     if (error == EACCES || error == EPERM)
-        note += QStringLiteral("; install the udev rule %1 to allow it")
+        note += QStringLiteral(". The udev rule file %1 (installed with the program in lib/udev/rules.d) "
+                               "gives the desktop's user access to the cable: install it, then plug the cable in again")
                     .arg(QString::fromLatin1(kHidrawUdevRule));
     return note;
 }
@@ -512,6 +513,15 @@ bool THidDevice::WriteReport(const uint8_t* buffer, uint32_t count, uint32_t& wr
     return MainHandle_->Write(buffer, count, written);
 }
 
+std::shared_ptr<void> THidDevice::Claim(uint32_t& error) {
+    error = 0;
+    if (!Plugged()) {
+        error = ENODEV;
+        return nullptr;
+    }
+    return Backend().Claim(DeviceInfo_->DevicePath, error);
+}
+
 void THidDevice::SetDataHandler(const THidDataEvent& handler) {
     if (!handler) StopReader();
     DataHandler_ = handler;
@@ -533,6 +543,11 @@ void THidDevice::StopReader() {
     if (!Reader_) return;
     if (Reader_->Channel_->stopping) return;  // an outer StopReader is already waiting
     if (Reader_->Stop(Reader_)) Reader_.reset();
+}
+
+void THidDevice::DiscardQueuedInput() {
+    if (Reader_) return;
+    CloseRead();
 }
 
 void THidDevice::MarkUnplugged() {

@@ -156,6 +156,9 @@ public:
     bool SendFeature(const uint8_t* buffer, uint32_t length);
     // Output report (report ID first), written synchronously.
     bool WriteReport(const uint8_t* buffer, uint32_t count, uint32_t& written);
+    // Claims the device for this program while the result lives (see HidBackend::Claim);
+    // nullptr with error set when another program holds it.
+    std::shared_ptr<void> Claim(uint32_t& error);
 
     // Sets the data handler: an unassigned one stops the reader first; then the reader is
     // started when the device can be read.
@@ -173,8 +176,12 @@ public:
     // Starts the reader when the data handler is assigned, the device is plugged, taken and
     // has read-write access, and no reader exists.
     void StartReader();
-    // Stops and frees the reader, serving its pending hand-over meanwhile.
+    // Stops and frees the reader, serving its pending hand-over meanwhile. The read handle
+    // stays open for the next reader.
     void StopReader();
+    // Without a reader: closes the read handle, so that the input reports it has queued
+    // since the reading stopped are dropped instead of reaching the next reader.
+    void DiscardQueuedInput();
     // The reader, running or ended; nullptr when there is none.
     THidDeviceReadThread* Reader() const { return Reader_.get(); }
 

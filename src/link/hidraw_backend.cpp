@@ -3,11 +3,13 @@
 #include "link/hidraw_backend.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
 #include <libudev.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -249,6 +251,27 @@ public:
         return std::make_shared<HidrawHandle>(dev, path, access, std::move(facts), numbered);
     }
 
+    // An exclusive lock on the node, held by an open file of it: a second program (the
+    // window and the logger) gets EBUSY.
+    std::shared_ptr<void> Claim(const std::string& path, uint32_t& error) override {
+        error = 0;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            error = static_cast<uint32_t>(errno);
+            return nullptr;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            error = errno == EWOULDBLOCK ? EBUSY : static_cast<uint32_t>(errno);
+            ::close(fd);
+            return nullptr;
+        }
+        return std::shared_ptr<void>(new int(fd), [](void* p) {
+            const int* f = static_cast<int*>(p);
+            ::close(*f);
+            delete f;
+        });
+    }
+
 protected:
     void WatchingChanged(bool on) override {
         if (on)
@@ -302,39 +325,80 @@ private:
         return id + "|" + path;
     }
 
+    // Device changes: udevd's events where udevd runs; elsewhere the kernel's own events and,
+    // as they may not reach this process either (a container), a rescan every second that
+    // reports a change when the list of nodes differs.
     void StartMonitor() {
-        if (monitor_ || !udev_) return;
-        monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-        if (!monitor_) return;
-        if (udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
-            udev_monitor_enable_receiving(monitor_) < 0) {
-            udev_monitor_unref(monitor_);
-            monitor_ = nullptr;
-            return;
+        if (monitor_ || rescan_ || !udev_) return;
+        const bool udevd = ::access("/run/udev/control", F_OK) == 0;
+        monitor_ = OpenMonitor(udevd ? "udev" : "kernel");
+        if (monitor_) {
+            const int fd = udev_monitor_get_fd(monitor_);
+            notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read);
+            QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] {
+                bool any = false;
+                while (udev_device* dev = udev_monitor_receive_device(monitor_)) {
+                    udev_device_unref(dev);
+                    any = true;
+                }
+                if (any) NotifyDeviceChange();
+            });
         }
-        const int fd = udev_monitor_get_fd(monitor_);
-        notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read);
-        QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] {
-            bool any = false;
-            while (udev_device* dev = udev_monitor_receive_device(monitor_)) {
-                udev_device_unref(dev);
-                any = true;
+        if (!udevd || !monitor_) {
+            {
+                std::lock_guard lock(m_);
+                lastNodes_ = NodeList();
             }
-            if (any) NotifyDeviceChange();
-        });
+            rescan_ = new QTimer;
+            rescan_->setInterval(kRescanIntervalMs);
+            QObject::connect(rescan_, &QTimer::timeout, rescan_, [this] {
+                std::string now;
+                {
+                    std::lock_guard lock(m_);
+                    now = NodeList();
+                    if (now == lastNodes_) return;
+                    lastNodes_ = now;
+                }
+                NotifyDeviceChange();
+            });
+            rescan_->start();
+        }
+    }
+
+    udev_monitor* OpenMonitor(const char* source) {
+        udev_monitor* m = udev_monitor_new_from_netlink(udev_, source);
+        if (!m) return nullptr;
+        if (udev_monitor_filter_add_match_subsystem_devtype(m, "hidraw", nullptr) < 0 ||
+            udev_monitor_enable_receiving(m) < 0) {
+            udev_monitor_unref(m);
+            return nullptr;
+        }
+        return m;
+    }
+
+    // Under m_: the nodes present now, with their identities.
+    std::string NodeList() {
+        std::string list;
+        for (const HidInterfaceInfo& i : Scan()) list += i.instance + "\n";
+        return list;
     }
 
     void StopMonitor() {
         delete notifier_;
         notifier_ = nullptr;
+        delete rescan_;
+        rescan_ = nullptr;
         if (monitor_) udev_monitor_unref(monitor_);
         monitor_ = nullptr;
     }
 
+    static constexpr int kRescanIntervalMs = 1000;
     const bool initOk_;
     udev* udev_;
     udev_monitor* monitor_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
+    QTimer* rescan_ = nullptr;
+    std::string lastNodes_;
     std::mutex m_;  // hidapi openings and the facts cache (readers open too)
     std::map<std::string, InterfaceFacts> facts_;
 };

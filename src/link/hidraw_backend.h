@@ -6,7 +6,8 @@
 
 #include "link/hidbackend.h"
 
-// The udev rule that gives the user read and write access to the cable's hidraw node.
-inline constexpr const char* kHidrawUdevRule = "/etc/udev/rules.d/70-ms42k-cable.rules";
+// The udev rule file that gives the user read and write access to the cable's hidraw node
+// (installed with the program in lib/udev/rules.d).
+inline constexpr const char* kHidrawUdevRule = "70-ms42k-cable.rules";
 
 std::shared_ptr<HidBackend> MakeHidrawBackend();

@@ -75,6 +75,7 @@ public:
         if (!device_->present) return {HidReadStatus::Failed, 0, ENODEV};
         Input in = std::move(device_->input.front());
         device_->input.pop_front();
+        if (device_->staleInput > 0) --device_->staleInput;
         if (in.isError) return {HidReadStatus::Failed, 0, in.error};
         const std::size_t n = std::min(in.report.size(), length);
         std::copy_n(in.report.data(), n, buffer);
@@ -90,6 +91,10 @@ public:
             if (closed_) return;
             closed_ = true;
             --device_->openHandles;
+            // As hidraw drops the reports queued for a file that is closed, the input not read
+            // through a closed reading handle is not seen by the next one (it stays countable
+            // as pending until that one opens).
+            if (access_ == HidAccess::Read) device_->staleInput = device_->input.size();
         }
         backend_->cv_.notify_all();
     }
@@ -145,6 +150,10 @@ std::shared_ptr<HidHandle> HidSimBackend::Open(const std::string& path, HidAcces
         return nullptr;
     }
     ++d.openHandles;
+    if (access == HidAccess::Read) {
+        d.input.erase(d.input.begin(), d.input.begin() + std::ptrdiff_t(std::min(d.staleInput, d.input.size())));
+        d.staleInput = 0;
+    }
     return std::make_shared<Handle>(this, it->second, access);
 }
 

@@ -60,7 +60,8 @@ public:
     void Modify(const std::string& path, const HidSimDeviceProfile& profile);
 
     // Input: reports (report ID first; empty = a read that completes with 0 bytes) and read
-    // errors, delivered in the order pushed.
+    // errors, delivered in the order pushed. What was pushed before a handle opened for reading
+    // was closed is not delivered to a reading handle opened after it.
     void PushReport(const std::string& path, std::vector<uint8_t> report);
     void PushReadError(const std::string& path, uint32_t error);
 
@@ -91,6 +92,7 @@ private:
         HidSimDeviceProfile profile;
         bool present = true;
         std::deque<Input> input;
+        std::size_t staleInput = 0;  // the first items of input, queued for a closed reader
         std::vector<std::vector<uint8_t>> features;
         std::vector<std::vector<uint8_t>> writes;
         std::map<HidAccess, int> openings;

@@ -75,6 +75,7 @@ void SimCable::Plan(const Frame& frame) {
             p.count = uint8_t(0xF0 | n);
             p.bytes.assign(frame.begin() + std::ptrdiff_t(pos), frame.begin() + std::ptrdiff_t(pos + size_t(n)));
             pos += size_t(n);
+            p.frameEnd = pos == frame.size();
             plan_.push_back(std::move(p));
         }
         plan_.push_back(Planned{});  // the report without data that ends the burst

@@ -42,6 +42,15 @@ public:
         baud_ = 0;
         plan_.clear();
     }
+    // Nothing reads the cable any more: what it sends meanwhile is lost, as the system drops
+    // the reports of a HID node that no reader holds open.
+    void DropPending() { plan_.clear(); }
+    // Frames the meter has answered whose last byte has not been read yet.
+    uint64_t FramesInFlight() const {
+        uint64_t n = 0;
+        for (const auto& p : plan_) n += p.frameEnd;
+        return n;
+    }
 
     int Baud() const { return baud_; }
     void SetAnswerDelay(int reports) { answerDelay_ = reports < 0 ? 0 : reports; }
@@ -69,6 +78,7 @@ private:
     struct Planned {
         uint8_t count = kIdleCountByte;
         std::vector<uint8_t> bytes;
+        bool frameEnd = false;  // the report carries the frame's last byte
     };
     void Plan(const Frame& frame);
 

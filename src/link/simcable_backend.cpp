@@ -161,6 +161,8 @@ public:
     void CancelRead() override {}
     void Close() override {
         std::lock_guard lk(s_->m);
+        // The reader lets go of the cable: what it sends until the next reader opens is lost.
+        if (!closed_ && kind_ == Kind::Cable && access_ == HidAccess::Read && AliveLocked()) s_->cable.DropPending();
         closed_ = true;
         s_->cv.notify_all();
     }
@@ -300,6 +302,7 @@ SimCableStats SimCableBackend::Stats() const {
     st.framesAnswered = s_->meter.FramesSent();
     st.featureReports = s_->featureReports;
     st.baud = s_->cable.Baud();
+    st.framesInFlight = s_->cable.FramesInFlight();
     return st;
 }
 

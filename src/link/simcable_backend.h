@@ -41,6 +41,7 @@ struct SimCableStats {
     uint64_t framesAnswered = 0;    // frames the meter sent
     uint64_t featureReports = 0;    // feature reports accepted
     int baud = 0;                   // the rate of the last feature report
+    uint64_t framesInFlight = 0;    // answered frames not read completely yet
 };
 
 class SimCableBackend : public HidBackend {

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <cerrno>
@@ -23,6 +24,7 @@
 #include "app/tfcomm.h"
 #include "window_test_support.h"
 #include "app/widgets.h"
+#include "link/cableconnection.h"
 #include "link/cablelink.h"
 #include "link/hidcontroller.h"
 #include "link/hidsim_backend.h"
@@ -318,7 +320,7 @@ TEST_F(ScriptedCable, DeviceArrivalAndRemovalAreLogged) {
     EXPECT_EQ(Entries(), QStringList{"USB to Serial"});
 }
 
-TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnected) {
+TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnectedAndTheUserIsToldWhy) {
     window_.reset();
     auto sim = std::make_shared<HidSimBackend>();
     HidSimDeviceProfile readOnly = Device(u"USB to Serial");
@@ -327,9 +329,64 @@ TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnected) {
     Open(sim);
     PressConnect();
     EXPECT_FALSE(w().USBCon->isChecked());
-    EXPECT_TRUE(messages_.empty());
+    // The user is told why and what to do, once, and the log says it too.
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].contains(cable::SystemErrorText(EACCES))) << messages_[0].toStdString();
+    EXPECT_TRUE(messages_[0].contains("70-ms42k-cable.rules")) << messages_[0].toStdString();
+    EXPECT_EQ(LoggedStartingWith("ACCESS REFUSED: "), 1);
     ASSERT_NE(w().SelectedDevice, nullptr);
     EXPECT_EQ(w().SelectedDevice->Reader(), nullptr);
+}
+
+TEST_F(ScriptedCable, ADeviceChangeKeepsOneRequestOutstanding) {
+    PressConnect();
+    ASSERT_EQ(sim_->Writes(path_).size(), 1u);
+    const std::vector<uint8_t> frame = Bytes(kTestFrame);
+    auto push = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; i += 7) {
+            const size_t n = std::min<size_t>(7, to - i);
+            std::vector<uint8_t> r{0x00, uint8_t(0xF0 | n)};
+            r.insert(r.end(), frame.begin() + long(i), frame.begin() + long(i + n));
+            r.resize(9, 0);
+            sim_->PushReport(path_, r);
+        }
+        sim_->PushReport(path_, {0x00, 0xF0, 0, 0, 0, 0, 0, 0, 0});
+    };
+    // The first half of the answer has come when a mouse is plugged in and out four times.
+    push(0, 20);
+    ASSERT_TRUE(RunUntil([&] { return sim_->PendingInput(path_) == 0; }));
+    Settle();
+    for (int pair = 1; pair <= 4; ++pair) {
+        const std::string mouse = sim_->Plug(Device(u"USB Optical Mouse"));
+        ASSERT_TRUE(RunUntil([&] { return LoggedStartingWith("Arrival of USB Optical Mouse") == pair; }));
+        sim_->Unplug(mouse);
+        ASSERT_TRUE(RunUntil([&] { return LoggedStartingWith("Removal of USB Optical Mouse") == pair; }));
+    }
+    Settle();
+    EXPECT_EQ(LoggedStartingWith("Link resumed"), 8);
+    EXPECT_EQ(sim_->Writes(path_).size(), 1u) << "no second request while the answer is on its way";
+    // The rest of the answer: one frame, one next request.
+    push(20, 41);
+    ASSERT_TRUE(RunUntil([&] { return w().UsbFramesDecoded == 1; }));
+    Settle();
+    EXPECT_EQ(sim_->Writes(path_).size(), 2u);
+    EXPECT_EQ(w().T22GDB->RowCount(), 1u);
+}
+
+TEST_F(ScriptedCable, ClosingTheWindowWhileAReportWaitsInTheHandOverShowsNothing) {
+    PressConnect();
+    // The report that ends a complete frame has been read and waits to be handed over when
+    // the window goes.
+    w().State.BurstText = kTestFrame;
+    w().State.BurstPending = true;
+    sim_->PushReport(path_, {0x00, 0xF0, 0, 0, 0, 0, 0, 0, 0});
+    QDeadlineTimer deadline(10000);
+    while (sim_->PendingInput(path_) != 0 && !deadline.hasExpired()) QThread::msleep(1);
+    ASSERT_EQ(sim_->PendingInput(path_), 0u);
+    const size_t writes = sim_->Writes(path_).size();
+    window_.reset();
+    EXPECT_TRUE(messages_.empty()) << messages_.front().toStdString();
+    EXPECT_EQ(sim_->Writes(path_).size(), writes) << "no request once closing began";
 }
 
 struct NoCableCase {
@@ -525,6 +582,41 @@ TEST_F(SimulatedCable, DeviceChangeWhileDisconnectedDoesNotConnect) {
     EXPECT_EQ(LoggedStartingWith("Link resumed"), 0);
     EXPECT_EQ(sim_->Stats().requests, 0u);
     EXPECT_EQ(w().UsbFramesDecoded, 0u);
+}
+
+TEST_F(SimulatedCable, AReadingRequestedBeforeADisconnectIsNotRecordedAtTheNextConnect) {
+    ConnectAndWaitFor(3);
+    // Hold the cable: the answer to the last request waits in the read handle.
+    sim_->SetReportBudget(0);
+    Settle();
+    PressConnect();
+    ASSERT_FALSE(w().USBCon->isChecked());
+    const size_t rows = w().T22GDB->RowCount();
+    // From now on the meter shows something else; the next connection must record that.
+    sim_->SetReplay({Bytes(kTestFrame)});
+    sim_->SetReportBudget(std::nullopt);
+    Settle(50);
+    PressConnect();
+    ASSERT_TRUE(RunUntil([&] { return sim_->ReplayDone() && w().T22GDB->RowCount() > rows; }));
+    Settle(100);
+    ASSERT_EQ(w().T22GDB->RowCount(), rows + 1);
+    EXPECT_EQ(w().T22GDB->CellText(rows, ColValue), "00.66") << "the old answer was recorded at the connect";
+}
+
+TEST_F(SimulatedCable, DeviceChangesKeepOneFrameInFlight) {
+    ConnectAndWaitFor(3);
+    for (int pair = 1; pair <= 4; ++pair) {
+        sim_->PlugMouse();
+        ASSERT_TRUE(RunUntil([&] { return LoggedStartingWith("Arrival of USB Optical Mouse") == pair; }));
+        sim_->UnplugMouse();
+        ASSERT_TRUE(RunUntil([&] { return LoggedStartingWith("Removal of USB Optical Mouse") == pair; }));
+    }
+    const uint64_t decoded = w().UsbFramesDecoded;
+    ASSERT_TRUE(RunUntil([&] { return w().UsbFramesDecoded >= decoded + 20; }));
+    sim_->SetReportBudget(0);
+    Settle();
+    EXPECT_LE(sim_->Stats().framesInFlight, 1u);
+    EXPECT_LE(w().UsbLink->OutstandingRequests(), 1);
 }
 
 TEST_F(SimulatedCable, ReplayedFramesInOrder) {
@@ -745,6 +837,15 @@ TEST_F(Logger, WithoutACableItSaysSo) {
     if (!QDir(QStringLiteral("/dev")).entryList({QStringLiteral("hidraw*")}, QDir::System).isEmpty())
         GTEST_SKIP() << "HID devices are present here; the test needs a machine without a cable";
     EXPECT_EQ(CmdLog({"--count", "1"}), 1);
+}
+
+// ============================================================ ms42k scan
+
+TEST(Scan, TheSimulatedCableIsMarkedAndUsable) {
+    EXPECT_EQ(CmdScan({"--simulate"}), 0);
+    EXPECT_EQ(CmdScan({"--help"}), 0);
+    EXPECT_EQ(CmdScan({"--fast"}), 2);
+    EXPECT_EQ(CmdScan({"extra"}), 2);
 }
 
 // ============================================================ the --simulate option

@@ -244,6 +244,25 @@ TEST(HandleInputReport, ASpoiltFrameStopsGrowingButLengthCounts) {
     EXPECT_EQ(d.decodes, 1);
 }
 
+TEST(HandleInputReport, ABurstThatNeverEndsStopsGrowing) {
+    // Every report carries meter data and no burst end comes: the burst text keeps a bound,
+    // stays too long to pass for a frame when it finally ends, and the next frame decodes.
+    for (const std::string first : {"5A00", "0100"}) {
+        Driver d;
+        d.Feed(DataReport(FromHex(first)));
+        for (int i = 0; i < 200000; ++i) d.Feed(DataReport(FromHex("01020304050607")));
+        EXPECT_GT(d.st.BurstText.size(), cable::kWaveformFrameChars) << first;
+        EXPECT_LE(d.st.BurstText.size(), cable::kWaveformFrameChars + 18) << first;
+        d.Feed(IdleReport());
+        EXPECT_EQ(d.decodes, 0) << first;
+        EXPECT_FALSE(cable::IsCompleteFrame(d.st.FrameHex)) << first;
+        EXPECT_TRUE(d.st.BurstText.empty()) << first;
+        d.FeedAll(Burst(kFrame));
+        EXPECT_EQ(d.st.FrameHex, kFrame) << first;
+        EXPECT_EQ(d.decodes, 1) << first;
+    }
+}
+
 TEST(HandleInputReport, EmptyBurstDecodesACompleteFrameAgain) {
     Driver d;
     d.FeedAll(Burst(kFrame));
