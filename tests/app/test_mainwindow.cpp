@@ -369,10 +369,11 @@ void ExpectRegionsApartAndWhole(TFCOMM& w, bool upperOnly, const char* size) {
                     << (shown[j]->property("text").toString().toStdString()) << ")";
             }
             QWidget* c = shown[i];
-            if (c->parentWidget() != client)  // the client area is checked below
+            if (c->parentWidget() != client) {  // the client area is checked below
                 EXPECT_TRUE(QRect(QPoint(0, 0), c->parentWidget()->size()).contains(c->geometry()))
-                << size << ", " << r.name << ": " << c->metaObject()->className() << " "
-                << c->property("text").toString().toStdString() << " sticks out of its holder";
+                    << size << ", " << r.name << ": " << c->metaObject()->className() << " "
+                    << c->property("text").toString().toStdString() << " sticks out of its holder";
+            }
             if (upperOnly && !UpperRegion(r)) continue;
             const QRect inClient(c->mapTo(client, QPoint(0, 0)), c->size());
             EXPECT_TRUE(inView.contains(inClient))
