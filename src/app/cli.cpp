@@ -89,13 +89,16 @@ std::string OptionsHelp(const QList<QCommandLineOption>& options) {
 }
 }  // namespace
 
-int SubcommandUsageError(const std::string& name, const std::string& why) {
-    std::fprintf(stderr, "ms42k %s: %s\nsee ms42k %s --help\n", name.c_str(), why.c_str(), name.c_str());
+int SubcommandUsageError(const std::string& synopsis, const std::string& why) {
+    const std::string name = synopsis.substr(0, synopsis.find(' '));
+    std::fprintf(stderr, "ms42k %s: %s\nusage: ms42k %s\n(ms42k %s --help tells more)\n", name.c_str(), why.c_str(),
+                 synopsis.c_str(), name.c_str());
     return kExitUsage;
 }
 
-int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> options, const std::string& name,
-                        const std::string& synopsis, const CliArgs& args) {
+int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> options, const std::string& synopsis,
+                        const CliArgs& args) {
+    const std::string name = synopsis.substr(0, synopsis.find(' '));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("this text"));
     options.append(help);
@@ -108,7 +111,7 @@ int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> op
         std::printf("usage: ms42k %s\n\n%s", synopsis.c_str(), OptionsHelp(options).c_str());
         return kExitOk;
     }
-    if (!parsed) return SubcommandUsageError(name, parser.errorText().toStdString());
+    if (!parsed) return SubcommandUsageError(synopsis, parser.errorText().toStdString());
     return -1;
 }
 

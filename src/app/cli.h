@@ -31,14 +31,14 @@ bool ApplyWindowOption(const std::string& option, AppOptions& options);
 // window is to be opened with `options`.
 int ParseWindowArgs(const CliArgs& args, AppOptions& options);
 
-// Parses a subcommand's arguments with its parser: the options (added here, with --help/-h)
+// Parses a subcommand's arguments (synopsis: its name and arguments) with its parser: the options (added here, with --help/-h)
 // and the positional arguments the caller declared. --opt=value and --opt value are both taken.
 // Returns the exit status when the subcommand ends here: 0 after --help (synopsis and the
 // options' help printed to standard output), 2 for a usage error (the reason and a pointer
 // to --help printed to standard error); -1 when the caller goes on.
-int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> options, const std::string& name,
-                        const std::string& synopsis, const CliArgs& args);
+int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> options, const std::string& synopsis,
+                        const CliArgs& args);
 
-// A usage error of subcommand `name`: prints "ms42k NAME: WHY" and the --help pointer, and
-// returns 2.
-int SubcommandUsageError(const std::string& name, const std::string& why);
+// A usage error of a subcommand (synopsis: its name and arguments): prints "ms42k NAME: WHY",
+// the usage line and the --help pointer to standard error, and returns 2.
+int SubcommandUsageError(const std::string& synopsis, const std::string& why);

@@ -7,15 +7,19 @@
 #include "records/datafiles.h"
 #include "records/recordtable.h"
 
+namespace {
+const std::string kSynopsis = "convert IN OUT   (OUT ending in .db: a Paradox copy, else tab-separated text)";
+}  // namespace
+
 int CmdConvert(const CliArgs& args) {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("the old table file"));
     parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write"));
-    if (const int status = ParseSubcommandArgs(parser, {}, "convert", "convert IN OUT   (OUT ending in .db: a Paradox copy, else tab-separated text)", args);
+    if (const int status = ParseSubcommandArgs(parser, {}, kSynopsis, args);
         status >= 0)
         return status;
     const QStringList files = parser.positionalArguments();
-    if (files.size() != 2) return SubcommandUsageError("convert", "IN and OUT are needed");
+    if (files.size() != 2) return SubcommandUsageError(kSynopsis, "IN and OUT are needed");
     const std::string in = files[0].toLocal8Bit().toStdString();
     const std::string out = files[1].toLocal8Bit().toStdString();
     RecordTable table;

@@ -54,14 +54,18 @@ void DecodeLines(std::istream& in) {
 }
 }  // namespace
 
+namespace {
+const std::string kSynopsis = "decode [FILE]   (standard input without FILE or with -)";
+}  // namespace
+
 int CmdDecode(const CliArgs& args) {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("frame texts, one per line"));
-    if (const int status = ParseSubcommandArgs(parser, {}, "decode", "decode [FILE]   (standard input without FILE or with -)", args);
+    if (const int status = ParseSubcommandArgs(parser, {}, kSynopsis, args);
         status >= 0)
         return status;
     const QStringList files = parser.positionalArguments();
-    if (files.size() > 1) return SubcommandUsageError("decode", "one FILE at most");
+    if (files.size() > 1) return SubcommandUsageError(kSynopsis, "one FILE at most");
     const std::string file = files.isEmpty() ? std::string() : files[0].toLocal8Bit().toStdString();
     if (file.empty() || file == "-") {
         DecodeLines(std::cin);

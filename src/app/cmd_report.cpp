@@ -10,16 +10,20 @@
 #include "chart/report.h"
 #include "records/recordtable.h"
 
+namespace {
+const std::string kSynopsis = "report IN.db --pdf OUT.pdf";
+}  // namespace
+
 int CmdReport(const CliArgs& args) {
     QCommandLineParser parser;
     const QCommandLineOption pdf(QStringLiteral("pdf"), QStringLiteral("the PDF file to write"), QStringLiteral("OUT.pdf"));
     parser.addPositionalArgument(QStringLiteral("IN.db"), QStringLiteral("the record table"));
-    if (const int status = ParseSubcommandArgs(parser, {pdf}, "report", "report IN.db --pdf OUT.pdf", args); status >= 0)
+    if (const int status = ParseSubcommandArgs(parser, {pdf}, kSynopsis, args); status >= 0)
         return status;
     const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) return SubcommandUsageError("report", "one table file IN.db is needed");
+    if (files.size() != 1) return SubcommandUsageError(kSynopsis, "one table file IN.db is needed");
     if (parser.values(pdf).size() != 1 || parser.value(pdf).isEmpty())
-        return SubcommandUsageError("report", "--pdf OUT.pdf is needed once");
+        return SubcommandUsageError(kSynopsis, "--pdf OUT.pdf is needed once");
     const std::string in = files[0].toLocal8Bit().toStdString();
     const std::string out = parser.value(pdf).toLocal8Bit().toStdString();
 

@@ -68,9 +68,10 @@ int ParseLogArgs(const CliArgs& args, LogOptions& o) {
                                  QStringLiteral("write the rows to FILE as they are recorded (db: rewritten every 10 s\n"
                                                 "and at the end); without it they go to standard output"),
                                  QStringLiteral("FILE"));
-    if (const int status = ParseSubcommandArgs(parser, {simulate, frames, count, time, limit, interval, repeat, format, out}, "log", kLogSynopsis, args); status >= 0) return status;
+    const QList<QCommandLineOption> options = {simulate, frames, count, time, limit, interval, repeat, format, out};
+    if (const int status = ParseSubcommandArgs(parser, options, kLogSynopsis, args); status >= 0) return status;
 
-    auto usage = [](const std::string& why) { return SubcommandUsageError("log", why); };
+    auto usage = [](const std::string& why) { return SubcommandUsageError(kLogSynopsis, why); };
     if (!parser.positionalArguments().isEmpty())
         return usage("unexpected argument '" + parser.positionalArguments().first().toStdString() + "'");
     for (const auto* opt : {&frames, &count, &time, &limit, &interval, &format, &out})
