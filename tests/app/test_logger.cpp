@@ -180,15 +180,20 @@ TEST_F(LoggerRun, RowsAreThereWhileTheRunGoesOnAndAllOfThemWhenItEnds) {
 }
 
 TEST_F(LoggerRun, PipedIntoHeadItsLinesComeAtOnceAndTheRunEndsWithTheReader) {
-    // Without a flush per row, head would wait for ever and the logger would never see the
-    // pipe close.
-    QProcess shell;
-    shell.setWorkingDirectory(dir_.path());
-    shell.start(QStringLiteral("bash"),
-                {QStringLiteral("-c"), QStringLiteral("set -o pipefail; '%1' log --simulate | head -n 3").arg(kProgram)});
-    ASSERT_TRUE(shell.waitForFinished(60000)) << "the logger did not end after head";
-    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
-    const QList<QByteArray> lines = shell.readAllStandardOutput().split('\n');
+    // ms42k log --simulate | head -n 3. Without a flush per row, head would wait for ever and
+    // the logger would never see the pipe close.
+    QProcess logger, head;
+    logger.setWorkingDirectory(dir_.path());
+    logger.setStandardOutputProcess(&head);
+    head.start(QStringLiteral("head"), {QStringLiteral("-n"), QStringLiteral("3")});
+    logger.start(kProgram, {QStringLiteral("log"), QStringLiteral("--simulate")});
+    ASSERT_TRUE(head.waitForFinished(60000)) << "head got no three lines";
+    const bool ended = logger.waitForFinished(60000);
+    if (!ended) logger.kill();
+    ASSERT_TRUE(ended) << "the logger did not end after head";
+    EXPECT_EQ(logger.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(logger.exitCode(), 0) << logger.readAllStandardError().toStdString();
+    const QList<QByteArray> lines = head.readAllStandardOutput().split('\n');
     ASSERT_EQ(lines.size(), 4);  // three lines and the empty rest
     EXPECT_TRUE(lines[0].startsWith("No\tTime"));
     EXPECT_TRUE(lines[1].startsWith("1\t"));
