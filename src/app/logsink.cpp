@@ -25,6 +25,8 @@ constexpr size_t kRowsKeptInTable = 4096;
 
 std::string Shown(const std::string& path) { return path.empty() ? "standard output" : path; }
 
+std::string Rows(size_t n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); }
+
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -116,8 +118,7 @@ void LogLineWriter::Retry() {
 
 void LogLineWriter::Fail(const std::string& why) {
     if (why != failure_)
-        say_("cannot write to " + Shown(path_) + ": " + why + "; " + std::to_string(PendingRows()) +
-             " rows are kept and retried");
+        say_("cannot write to " + Shown(path_) + ": " + why + "; the rows are kept and retried");
     failure_ = why;
 }
 
@@ -142,6 +143,7 @@ void LogLineWriter::WritePending() {
             return;
         }
     }
+    const uint64_t before = rowsWritten_;
     while (!pending_.empty()) {
         Line& l = pending_.front();
         const ssize_t n = ::write(fd_, l.text.data() + l.written, l.text.size() - l.written);
@@ -179,7 +181,7 @@ void LogLineWriter::WritePending() {
         pending_.pop_front();
     }
     if (!failure_.empty()) {
-        say_("writing to " + Shown(path_) + " again; the kept rows are written");
+        say_("writing to " + Shown(path_) + " again; " + Rows(size_t(rowsWritten_ - before)) + " kept meanwhile are written");
         failure_.clear();
     }
 }
@@ -188,7 +190,7 @@ size_t LogLineWriter::Finish() {
     Retry();
     if (readerGone_) {
         const size_t lost = PendingRows();
-        if (lost) say_("standard output was closed by its reader; " + std::to_string(lost) + " rows not written there");
+        if (lost) say_(Rows(lost) + " recorded after that could not be written");
         pending_.clear();
         return 0;
     }
@@ -206,10 +208,10 @@ size_t LogLineWriter::Finish() {
         WriteFallback(path_.empty() ? std::string(header_ == kTextHeader ? "ms42k-log.txt" : "ms42k-log.csv") : path_,
                       bytes, FallbackFolders(path_), why);
     if (!fallback.empty()) {
-        say_(std::to_string(left) + " rows could not be written to " + Shown(path_) + "; they are in " + fallback);
+        say_(Rows(left) + " could not be written to " + Shown(path_) + "; they are in " + fallback);
     } else {
-        say_(std::to_string(left) + " rows could not be written to " + Shown(path_) +
-             " nor to a fallback file (" + why + "); they follow here");
+        say_(Rows(left) + " could not be written to " + Shown(path_) + " nor to a fallback file (" + why +
+             "); they follow here");
         std::fwrite(bytes.data(), 1, bytes.size(), stderr);
     }
     pending_.clear();
@@ -262,13 +264,13 @@ bool LogSink::SaveDb() {
         WriteFileAtomically(opt_.out, bytes.data(), bytes.size());
     } catch (const std::exception& e) {
         if (!dbFailing_)
-            say_(std::string(e.what()) + "; the " + std::to_string(table_.RowCount()) +
-                 " rows are kept and the file is written again in 10 s");
+            say_(std::string(e.what()) + "; the " + Rows(table_.RowCount()) +
+                 " are kept and the file is written again in 10 s");
         dbFailing_ = true;
         sinceDbSave_.start();
         return false;
     }
-    if (dbFailing_) say_(opt_.out + " is written again, with all " + std::to_string(table_.RowCount()) + " rows");
+    if (dbFailing_) say_(opt_.out + " is written again, with all " + Rows(table_.RowCount()));
     dbFailing_ = false;
     dbDirty_ = false;
     sinceDbSave_.start();
@@ -283,7 +285,7 @@ void LogSink::Tick() {
 int LogSink::Finish(uint64_t frames) {
     if (opt_.format == LogFormat::Db) {
         if (SaveDb()) {
-            say_(std::to_string(table_.RowCount()) + " rows from " + std::to_string(frames) + " frames saved to " + opt_.out);
+            say_(Rows(table_.RowCount()) + " from " + std::to_string(frames) + " frames saved to " + opt_.out);
             return 0;
         }
         std::string why;
@@ -297,16 +299,14 @@ int LogSink::Finish(uint64_t frames) {
             why = e.what();
         }
         if (!fallback.empty())
-            say_(std::to_string(table_.RowCount()) + " rows could not be written to " + opt_.out + "; they are in " + fallback);
+            say_(Rows(table_.RowCount()) + " could not be written to " + opt_.out + "; they are in " + fallback);
         else
-            say_(std::to_string(table_.RowCount()) + " rows could not be written to " + opt_.out +
-                 " nor to a fallback file: " + why);
+            say_(Rows(table_.RowCount()) + " could not be written to " + opt_.out + " nor to a fallback file: " + why);
         return 1;
     }
     const size_t left = lines_->Finish();
     if (!opt_.out.empty())
-        say_(std::to_string(lines_->RowsWritten()) + " rows from " + std::to_string(frames) + " frames written to " +
-             opt_.out);
+        say_(Rows(size_t(lines_->RowsWritten())) + " from " + std::to_string(frames) + " frames written to " + opt_.out);
     return left ? 1 : 0;
 }
 

@@ -340,6 +340,31 @@ TEST_F(LoggerRun, DiskFullMidRunIsReportedAndNoRowIsLost) {
     }
 }
 
+TEST_F(LoggerRun, DiskFullForTheDbKeepsTheTableAndWritesItToAFallback) {
+    SmallDisk disk(Path(QStringLiteral("disk")));
+    if (!disk.Mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root (CAP_SYS_ADMIN): " << disk.Why();
+    disk.Fill();
+    const QString out = Path(QStringLiteral("disk/full.db"));
+    Child child(dir_.path(), Tmp());
+    child.Start({QStringLiteral("--simulate"), QStringLiteral("--out"), out});
+    // The rewrite after 10 s fails, is said at once, and the run goes on.
+    ASSERT_TRUE(child.WaitFor([&] { return child.Err().contains(QStringLiteral("No space left on device")); }))
+        << child.Err().toStdString();
+    EXPECT_TRUE(child.Running());
+    EXPECT_TRUE(child.Err().contains(QStringLiteral("are kept"))) << child.Err().toStdString();
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.Finish(), 1) << child.Err().toStdString();
+    EXPECT_FALSE(QFile::exists(out));
+    ASSERT_EQ(Fallbacks().size(), 1u) << child.Err().toStdString();
+    const QString fallback = QDir(Tmp()).filePath(Fallbacks().first());
+    EXPECT_TRUE(fallback.endsWith(QStringLiteral(".db")));
+    EXPECT_TRUE(child.Err().contains(QStringLiteral("they are in ") + fallback)) << child.Err().toStdString();
+    RecordTable t;
+    ASSERT_NO_THROW(t.Open(fallback.toStdString()));
+    EXPECT_EQ(int(t.RowCount()), child.RowsReported());
+    EXPECT_GT(t.RowCount(), 10u);
+}
+
 TEST_F(LoggerRun, FolderRemovedMidRunIsReportedAndTheLaterRowsKept) {
     const QString folder = Path(QStringLiteral("gone"));
     ASSERT_TRUE(QDir().mkpath(folder));
