@@ -389,6 +389,7 @@ int CmdLog(const CliArgs& args) {
         outputTick.start(1000);
         if (o.timeSeconds) {
             timeLimit.setSingleShot(true);
+            timeLimit.setTimerType(Qt::PreciseTimer);
             timeLimit.start(int(std::min(*o.timeSeconds * 1000.0, double(INT32_MAX))));
         }
 
