@@ -159,11 +159,11 @@ void LogLineWriter::WritePending() {
         }
         l.written += size_t(n);
         if (l.written < l.text.size()) continue;
-        if (regular_ && !path_.empty()) {
+        if (regular_) {
             // A file removed while it is written takes the rows with it: the line is not
             // counted as written, and the file is made anew in its place when it can be.
             struct stat st {};
-            if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) {
+            if (!path_.empty() && ::fstat(fd_, &st) == 0 && st.st_nlink == 0) {
                 l.written = 0;
                 ::close(fd_);
                 fd_ = -1;
@@ -196,8 +196,9 @@ size_t LogLineWriter::Finish() {
     }
     const size_t left = PendingRows();
     if (left == 0) return 0;
-    // A line written in part is cut off, so that the file ends with whole rows.
-    if (fd_ >= 0 && regular_ && !pending_.empty() && pending_.front().written > 0) {
+    // A line written in part is cut off, so that the file ends with whole rows (not on
+    // standard output: what it is and where it stands is the caller's).
+    if (!path_.empty() && fd_ >= 0 && regular_ && !pending_.empty() && pending_.front().written > 0) {
         if (::ftruncate(fd_, committed_) == 0) pending_.front().written = 0;
     }
     std::string bytes = header_;
