@@ -108,7 +108,8 @@ int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> op
     const bool parsed = parser.parse(ParserInput("ms42k " + name, args));
     // --help wins over the other arguments, even over wrong ones.
     if (parser.isSet(help)) {
-        std::printf("usage: ms42k %s\n\n%s", synopsis.c_str(), OptionsHelp(options).c_str());
+        std::printf("usage: ms42k %s\n\n%s\nexit status: 0 success, 1 failure, 2 usage error\n", synopsis.c_str(),
+                    OptionsHelp(options).c_str());
         return kExitOk;
     }
     if (!parsed) return SubcommandUsageError(synopsis, parser.errorText().toStdString());
