@@ -1,4 +1,5 @@
 // ms42k decode [FILE]: decodes frame texts, one per line, with the window's decoder.
+#include <QCommandLineParser>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -53,17 +54,25 @@ void DecodeLines(std::istream& in) {
 }
 }  // namespace
 
+namespace {
+const std::string kSynopsis = "decode [FILE]   (standard input without FILE or with -)";
+}  // namespace
+
 int CmdDecode(const CliArgs& args) {
-    if (args.size() > 1) {
-        std::fprintf(stderr, "usage: ms42k decode [FILE]\n");
-        return 2;
-    }
-    if (args.empty() || args[0] == "-") {
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("frame texts, one per line"));
+    if (const int status = ParseSubcommandArgs(parser, {}, kSynopsis, args);
+        status >= 0)
+        return status;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) return SubcommandUsageError(kSynopsis, "one FILE at most");
+    const std::string file = files.isEmpty() ? std::string() : files[0].toLocal8Bit().toStdString();
+    if (file.empty() || file == "-") {
         DecodeLines(std::cin);
     } else {
-        std::ifstream in(args[0], std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "ms42k decode: cannot open '%s'\n", args[0].c_str());
+            std::fprintf(stderr, "ms42k decode: cannot open '%s'\n", file.c_str());
             return 1;
         }
         DecodeLines(in);

@@ -1,24 +1,29 @@
 // ms42k log: the headless logger. It drives the USB cable as the window does (feature report,
 // request, bursts joined into frames, the next request after each frame, the watchdog),
-// decodes each complete frame, passes the reading through the recording gates and, at the
-// end, writes what was recorded with the same writers as Save.
+// decodes each complete frame, passes the reading through the recording gates and hands each
+// recorded row to its output as it is recorded (app/logsink.h).
 //
-//   ms42k log [--simulate | --frames FILE] [--count N] [--limit N] [--interval SECONDS]
-//             [--repeat] [--out FILE]
+//   ms42k log [--simulate | --frames FILE] [--count N] [--time SECONDS] [--limit N]
+//             [--interval SECONDS] [--repeat] [--format text|csv|db] [--out FILE]
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unistd.h>
 
 #include "app/cli.h"
+#include "app/logoptions.h"
+#include "app/logsink.h"
 #include "link/cableconnection.h"
 #include "link/cablelink.h"
 #include "link/hidcontroller.h"
@@ -26,6 +31,7 @@
 #include "meter/convert.h"
 #include "meter/decoder.h"
 #include "meter/segmentsymbols.h"
+#include "records/csvwriter.h"
 #include "records/datafiles.h"
 #include "records/paradox.h"
 #include "records/recorder.h"
@@ -33,77 +39,11 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: ms42k log [--simulate | --frames FILE] [--count N] [--limit N] [--interval SECONDS]\n"
-    "                 [--repeat] [--out FILE]\n"
-    "  --simulate          read the simulated cable and meter instead of the real cable\n"
-    "  --frames FILE       the simulated cable replays the frames of FILE (one hex line each)\n"
-    "                      and the logger stops at its end\n"
-    "  --count N           stop after N decoded frames\n"
-    "  --limit N           record limit (as the Record menu; default 10000)\n"
-    "  --interval SECONDS  sampling interval: record at most one reading per interval\n"
-    "  --repeat            drop a reading equal to the last recorded one\n"
-    "  --out FILE          write the recorded rows to FILE (.db: Paradox copy, else text);\n"
-    "                      without it the text form goes to standard output\n";
-
 // Pace of the replayed cable's reports without meter data.
 constexpr int kReplayIdleIntervalUs = 500;
 
 std::atomic<int> g_stopSignal{0};
 extern "C" void OnStopSignal(int sig) { g_stopSignal.store(sig); }
-
-struct LogOptions {
-    bool simulate = false;
-    std::string framesFile;
-    std::optional<int64_t> count;
-    int32_t limit = 10000;
-    std::optional<int32_t> interval;
-    bool repeat = false;
-    std::string out;
-};
-
-// A whole non-negative decimal number; nothing for anything else.
-std::optional<int64_t> Count(const std::string& text) {
-    if (text.empty() || text.size() > 18) return std::nullopt;
-    for (char c : text)
-        if (c < '0' || c > '9') return std::nullopt;
-    return std::stoll(text);
-}
-
-// Parses the arguments; an error text when they are not usable.
-std::string Parse(const CliArgs& args, LogOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& v) {
-            if (i + 1 >= args.size()) return false;
-            v = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--simulate") {
-            o.simulate = true;
-        } else if (a == "--repeat") {
-            o.repeat = true;
-        } else if (a == "--frames") {
-            if (!value(o.framesFile)) return "--frames needs a file";
-        } else if (a == "--out") {
-            if (!value(o.out)) return "--out needs a file";
-        } else if (a == "--count") {
-            if (!value(v) || !Count(v) || *Count(v) == 0) return "--count needs a whole number of frames, 1 or more";
-            o.count = *Count(v);
-        } else if (a == "--limit") {
-            if (!value(v) || !Count(v) || *Count(v) > INT32_MAX) return "--limit needs a whole number of rows";
-            o.limit = int32_t(*Count(v));
-        } else if (a == "--interval") {
-            if (!value(v) || !Count(v) || *Count(v) > INT32_MAX) return "--interval needs a whole number of seconds";
-            o.interval = int32_t(*Count(v));
-        } else {
-            return "unknown option '" + a + "'";
-        }
-    }
-    if (o.simulate && !o.framesFile.empty()) return "--simulate and --frames exclude each other";
-    return {};
-}
 
 // Why the output file cannot be written, or nothing when it can be tried.
 std::optional<std::string> OutputProblem(const std::string& path) {
@@ -201,11 +141,11 @@ public:
     }
 
     void SetReplay(SimCableBackend* sim) { replay_ = sim; }
-    void PrintProgress(bool final) {
+    void PrintProgress(bool final, int64_t elapsedMs) {
         const bool tty = isatty(STDERR_FILENO);
         if (!tty && !final) return;
-        std::fprintf(stderr, "%sframes %llu  rows %d  %s", tty ? "\r\033[K" : "",
-                     static_cast<unsigned long long>(decoded_), recorder_.RecordsAppended, last_.c_str());
+        std::fprintf(stderr, "%s%s", tty ? "\r\033[K" : "",
+                     ProgressText(decoded_, recorder_.RecordsAppended, elapsedMs, last_).c_str());
         if (final) std::fputc('\n', stderr);
         std::fflush(stderr);
     }
@@ -215,6 +155,8 @@ public:
     const std::string& Why() const { return why_; }
     int32_t RowsRecorded() const { return recorder_.RecordsAppended; }
     uint64_t FailedFrames() const { return failed_; }
+    // Each reading offered to the gates, with the gates' answer and the moment of the offer.
+    std::function<void(GateResult, const QDateTime&)> OnOffered;
 
 private:
     // A replay is over when the meter has sent its last frame and every report the cable
@@ -237,7 +179,9 @@ private:
         reading.AutoText = r.AutoText;
         reading.ValueNum = r.ValueNum;
         try {
-            recorder_.Offer(reading);
+            const QDateTime at = QDateTime::currentDateTime();
+            const GateResult gate = recorder_.Offer(reading, LocalDateTime(at));
+            if (OnOffered) OnOffered(gate, at);
         } catch (const std::exception& e) {
             // Recording failed for this reading: said once per frame, reading goes on.
             std::fprintf(stderr, "\nreading not recorded: %s\n", e.what());
@@ -277,20 +221,33 @@ void OpenEmptyTable(RecordTable& table, const QTemporaryDir& dir) {
     table.Open(path);
 }
 
+// One message of the logger on standard error, on a line of its own (the progress line, if
+// any, is cleared first and drawn again at its next update).
+void Say(const std::string& text) {
+    std::fprintf(stderr, "%sms42k log: %s\n", isatty(STDERR_FILENO) ? "\r\033[K" : "", text.c_str());
+    std::fflush(stderr);
+}
+
+const char* SignalName(int sig) {
+    switch (sig) {
+        case SIGINT: return "Ctrl+C (SIGINT)";
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        default: return "a signal";
+    }
+}
+
+std::string SecondsText(double s) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%g", s);
+    return b;
+}
+
 }  // namespace
 
 int CmdLog(const CliArgs& args) {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::printf("%s", kUsage);
-            return 0;
-        }
-    }
     LogOptions o;
-    if (const std::string err = Parse(args, o); !err.empty()) {
-        std::fprintf(stderr, "ms42k log: %s\n%s", err.c_str(), kUsage);
-        return 2;
-    }
+    if (const int status = ParseLogArgs(args, o); status >= 0) return status;
     if (!o.out.empty()) {
         if (auto problem = OutputProblem(o.out)) {
             std::fprintf(stderr, "ms42k log: cannot write the output: %s\n", problem->c_str());
@@ -345,6 +302,7 @@ int CmdLog(const CliArgs& args) {
     int status = 0;
     std::string why;
     uint64_t decoded = 0;
+    int sinkStatus = 0;
     {
         THidDeviceController ctl(nullptr, backend);
         CableLogger logger(ctl, o, table);
@@ -355,25 +313,58 @@ int CmdLog(const CliArgs& args) {
         }
         logger.SetReplay(sim);
 
+        // The output is made once the cable is there: each recorded row goes out at once.
+        LogSink sink(o, table, Say);
+        if (std::string problem; !sink.Open(problem)) {
+            std::fprintf(stderr, "ms42k log: %s\n", problem.c_str());
+            return 1;
+        }
+        logger.OnOffered = [&](GateResult gate, const QDateTime& at) {
+            if (gate == GateResult::Appended) sink.RowRecorded(at);
+            if (gate == GateResult::LimitReached && o.limitGiven)
+                logger.Finish("the record limit of " + std::to_string(o.limit) + " rows is reached; the run ends", 0);
+        };
+
         g_stopSignal.store(0);
         struct sigaction sa {};
-        struct sigaction oldInt {}, oldTerm {};
+        struct sigaction oldInt {}, oldTerm {}, oldHup {}, oldPipe {};
         sa.sa_handler = OnStopSignal;
         sigemptyset(&sa.sa_mask);
         sigaction(SIGINT, &sa, &oldInt);
         sigaction(SIGTERM, &sa, &oldTerm);
+        sigaction(SIGHUP, &sa, &oldHup);
+        // A reader that goes away (a pipe into head) is seen as a failed write, not a signal.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, &oldPipe);
 
-        QTimer watchdog, sampling, progress, signalPoll;
+        // Rows on a terminal's standard output and the progress line would run into each other.
+        const bool liveProgress = !(o.out.empty() && isatty(STDOUT_FILENO));
+        QElapsedTimer clock;
+        clock.start();
+        QTimer watchdog, sampling, progress, signalPoll, outputTick, timeLimit;
         QObject::connect(&watchdog, &QTimer::timeout, [&] { logger.Tick(); });
         QObject::connect(&sampling, &QTimer::timeout, [&] { logger.SamplingTick(); });
-        QObject::connect(&progress, &QTimer::timeout, [&] { logger.PrintProgress(false); });
+        QObject::connect(&progress, &QTimer::timeout, [&] { logger.PrintProgress(false, clock.elapsed()); });
         QObject::connect(&signalPoll, &QTimer::timeout, [&] {
             if (g_stopSignal.load()) logger.Finish({}, 0);
+            if (sink.ReaderGone()) logger.Finish("standard output was closed by its reader; the run ends", 0);
+        });
+        QObject::connect(&outputTick, &QTimer::timeout, [&] { sink.Tick(); });
+        QObject::connect(&timeLimit, &QTimer::timeout, [&] {
+            logger.Finish("the --time of " + SecondsText(*o.timeSeconds) + " s is over; the run ends", 0);
         });
         watchdog.start(100);
         sampling.start(1000);
-        progress.start(250);
+        if (liveProgress) progress.start(250);
         signalPoll.start(50);
+        outputTick.start(1000);
+        if (o.timeSeconds) {
+            timeLimit.setSingleShot(true);
+            timeLimit.setTimerType(Qt::PreciseTimer);
+            timeLimit.start(int(std::min(*o.timeSeconds * 1000.0, double(INT32_MAX))));
+        }
 
         QCoreApplication::exec();
 
@@ -381,34 +372,24 @@ int CmdLog(const CliArgs& args) {
         sampling.stop();
         progress.stop();
         signalPoll.stop();
+        outputTick.stop();
+        timeLimit.stop();
         logger.Finish(logger.Why(), logger.Status());
         logger.Release();
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
-        logger.PrintProgress(true);
+        logger.PrintProgress(true, clock.elapsed());
         status = logger.Status();
         why = logger.Why();
         decoded = logger.Decoded();
-        if (const int sig = g_stopSignal.load())
-            std::fprintf(stderr, "ms42k log: stopped by %s\n", sig == SIGINT ? "Ctrl+C" : "SIGTERM");
-    }
-    if (!why.empty()) std::fprintf(stderr, "ms42k log: %s\n", why.c_str());
+        if (const int sig = g_stopSignal.load()) Say(std::string("stopped by ") + SignalName(sig));
+        if (!why.empty()) Say(why);
 
-    // Whatever ended the run, what was recorded is written.
-    if (o.out.empty()) {
-        const std::string text = TextForm(table);
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-    } else {
-        try {
-            const SaveOutcome saved = SaveTable(table, o.out);
-            for (const auto& note : saved.notes) std::fprintf(stderr, "warning: %s\n", note.c_str());
-            std::fprintf(stderr, "ms42k log: %zu rows from %llu frames saved to %s\n", saved.rows,
-                         static_cast<unsigned long long>(decoded), o.out.c_str());
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "ms42k log: %s\n", e.what());
-            return 1;
-        }
+        // Whatever ended the run, what was recorded is written. The signals stay caught
+        // until then, so that a second one does not cut the last writes short.
+        sinkStatus = sink.Finish(decoded);
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+        sigaction(SIGHUP, &oldHup, nullptr);
+        sigaction(SIGPIPE, &oldPipe, nullptr);
     }
-    return status;
+    return status != 0 ? status : sinkStatus;
 }

@@ -1,5 +1,6 @@
 // ms42k report IN.db --pdf OUT.pdf: the record table's printed report written to a PDF file,
 // without a window.
+#include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QString>
 #include <cstdio>
@@ -10,26 +11,21 @@
 #include "records/recordtable.h"
 
 namespace {
-int Usage() {
-    std::fprintf(stderr, "usage: ms42k report IN.db --pdf OUT.pdf\n");
-    return 2;
-}
+const std::string kSynopsis = "report IN.db --pdf OUT.pdf";
 }  // namespace
 
 int CmdReport(const CliArgs& args) {
-    std::string in;
-    std::string out;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--pdf") {
-            if (i + 1 >= args.size() || !out.empty()) return Usage();
-            out = args[++i];
-        } else if (!args[i].empty() && args[i][0] != '-' && in.empty()) {
-            in = args[i];
-        } else {
-            return Usage();
-        }
-    }
-    if (in.empty() || out.empty()) return Usage();
+    QCommandLineParser parser;
+    const QCommandLineOption pdf(QStringLiteral("pdf"), QStringLiteral("the PDF file to write"), QStringLiteral("OUT.pdf"));
+    parser.addPositionalArgument(QStringLiteral("IN.db"), QStringLiteral("the record table"));
+    if (const int status = ParseSubcommandArgs(parser, {pdf}, kSynopsis, args); status >= 0)
+        return status;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) return SubcommandUsageError(kSynopsis, "one table file IN.db is needed");
+    if (parser.values(pdf).size() != 1 || parser.value(pdf).isEmpty())
+        return SubcommandUsageError(kSynopsis, "--pdf OUT.pdf is needed once");
+    const std::string in = files[0].toLocal8Bit().toStdString();
+    const std::string out = parser.value(pdf).toLocal8Bit().toStdString();
 
     // Fonts and PDF painting need a GUI application object; no window is shown, so no
     // display is needed either.
