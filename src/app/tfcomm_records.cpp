@@ -151,10 +151,11 @@ void TFCOMM::BindRecordsHandlers() {
     // The indicator follows the current row, also when the user moves it.
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });
-    // The not-recording indicator, right of the grid's three buttons.
-    RecordStateLabel = new QLabel(QStringLiteral("NOT RECORDING: no record table is open"), DBGrid1->parentWidget());
+    // The not-recording indicator, right of the buttons above the grid.
+    RecordStateLabel = new QLabel(QStringLiteral("NOT RECORDING"), DBGrid1->parentWidget());
     RecordStateLabel->setObjectName(QStringLiteral("RecordStateLabel"));
-    RecordStateLabel->setGeometry(96, 229, 227, 24);
+    RecordStateLabel->setToolTip(QStringLiteral("No record table is open: readings are shown but not recorded"));
+    RecordStateLabel->setGeometry(158, 229, 165, 24);
     RecordStateLabel->setAlignment(Qt::AlignCenter);
     RecordStateLabel->setStyleSheet(QStringLiteral("QLabel { background: #c00000; color: white; font-weight: bold; }"));
     RecordStateLabel->hide();
