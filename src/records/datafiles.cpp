@@ -227,9 +227,11 @@ SafeFileWriter::SafeFileWriter(const std::string& path) : path_(path) {
         mode_ = 0666 & ~mask;
     }
     // An unnamed file in the target's folder: nothing is left behind if the program dies.
-    fd_ = ::open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_t(mode_));
+    // Naming it later goes through /proc/self/fd; without /proc the fallback below is used.
+    static const bool haveProc = ::access("/proc/self/fd", F_OK) == 0;
+    fd_ = haveProc ? ::open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_t(mode_)) : -1;
     if (fd_ < 0) {
-        const int err = errno;
+        const int err = haveProc ? errno : EOPNOTSUPP;
         if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL && err != ENOSYS) refuse(Reason(err));
         // Fallback: a hidden temporary name, removed on every failure.
         const size_t slash = target_.find_last_of('/');
