@@ -143,8 +143,7 @@ void RecordJournal::Append(const RecordRow& row, double now) {
     p[1] = uint8_t(sum >> 8);
     buf_.resize(at + 1 + n + 2);
     ++rows_;
-    if (buf_.size() >= kFlushBytes) WriteOut();
-    else if (Seconds() - lastFlush_ >= kFlushSeconds) Tick();
+    if (buf_.size() >= kFlushBytes || Seconds() - lastFlush_ >= kFlushSeconds) Tick();
 }
 
 void RecordJournal::WriteOut() {
@@ -158,9 +157,10 @@ void RecordJournal::WriteOut() {
 }
 
 void RecordJournal::Tick() {
-    const double now = Seconds();
-    if (!buf_.empty() && now - lastFlush_ >= kFlushSeconds) WriteOut();
-    if (unsynced_ && now - lastSync_ >= kSyncSeconds) Sync();
+    // Called about once a second: whatever waits in the buffer goes out now, so no row waits
+    // longer than about a second even when no further row comes.
+    if (!buf_.empty()) WriteOut();
+    if (unsynced_ && Seconds() - lastSync_ >= kSyncSeconds) Sync();
 }
 
 void RecordJournal::Flush() { WriteOut(); }

@@ -49,8 +49,9 @@ public:
     // date-time, kept in the head for the first row. Throws JournalError when the file
     // cannot be created or written; the row is then still counted as not journaled.
     void Append(const RecordRow& row, double now);
-    // Writes the buffer out when it is due, and syncs when that is due. Call about once a
-    // second (the window's one-second timer does).
+    // Writes the buffer out, and syncs the file when the last sync is kSyncSeconds old. Call
+    // about once a second (the window's one-second timer does), so that a row waits at most
+    // about a second in memory also when no further row comes.
     void Tick();
     // Writes the buffer out now / writes it and syncs the file now.
     void Flush();

@@ -189,3 +189,14 @@ TEST(Journal, KillNineLosesAtMostTheLastSecond) {
     EXPECT_LE(int64_t(rows.size()), n);
     for (size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i].No, int32_t(i + 1));
 }
+
+// The window's one-second tick writes out whatever waits, also when no further row comes.
+TEST(Journal, TheTickWritesOutTheBuffer) {
+    ScratchFolder s;
+    const std::string path = s.Path("tick.journal");
+    RecordJournal j(path);
+    j.Append(Row(1, "1.0"), 46000.0);
+    j.Append(Row(2, "2.0"), 46000.0);
+    j.Tick();
+    EXPECT_EQ(RecordJournal::Read(path, nullptr).rows, 2u);
+}
