@@ -13,6 +13,9 @@
 #include <QListView>
 #include <QListWidget>
 #include <QTimer>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
@@ -648,4 +651,25 @@ TEST_F(RecordsWindow, JournalRowsAreOfferedAtTheNextStart) {
         w_->BtExit1Click();
         EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("Ms35fdb.DB.journal"))));
     }
+}
+
+// SIGTERM (a logout, a kill) ends the program as before, but the rows wait in the journal.
+TEST_F(RecordsWindow, TerminateSignalLeavesTheRowsInTheJournal) {
+    Start();
+    const std::string journal = Path("Ms35fdb.DB.journal");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
+        ::raise(SIGTERM);
+        // The window's thread writes the journal out and lets the signal end the process.
+        for (int i = 0; i < 500; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            ::usleep(10000);
+        }
+        _exit(7);  // not ended by the signal
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(RecordJournal::Read(journal, nullptr).rows, 5u);
 }
