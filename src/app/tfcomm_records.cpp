@@ -219,8 +219,11 @@ void TFCOMM::OfferJournalRestore() {
         return;
     }
     if (!T22GDB->IsOpen()) {
-        Log(QString::fromStdString("The recovery journal " + path + " holds " + std::to_string(sum.rows) +
-                                   " unsaved readings; it is kept until a record table opens"));
+        // No table to restore into: the rows are set aside in a file of their own, so that
+        // neither this run's exit nor its recording can clear them.
+        const std::string kept = Journal->KeepAside();
+        Log(QString::fromStdString(std::to_string(sum.rows) + " unsaved readings of an earlier run were kept in " + kept +
+                                   " (ms42k convert turns it into a table)"));
         return;
     }
     const QString question = QString::fromStdString(JournalRestoreQuestion(sum.rows, sum.firstDateTime));

@@ -673,3 +673,18 @@ TEST_F(RecordsWindow, TerminateSignalLeavesTheRowsInTheJournal) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_EQ(RecordJournal::Read(journal, nullptr).rows, 5u);
 }
+
+// A journal met at a start whose record table does not open is set aside, not cleared by
+// that run's exit.
+TEST_F(RecordsWindow, JournalIsKeptWhenTheTableDoesNotOpen) {
+    Start();
+    Reading("5.5");
+    w_.reset();  // ended without a clean exit
+    QFile::remove(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+    Start(false);
+    EXPECT_TRUE(yesNoQuestions_.empty());
+    w_->BtExit1Click();
+    const QStringList kept = QDir(dir_.path()).entryList({QStringLiteral("*.unsaved-*.journal")}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1) << QDir(dir_.path()).entryList().join(' ').toStdString();
+    EXPECT_EQ(RecordJournal::Read(dir_.filePath(kept[0]).toStdString(), nullptr).rows, 1u);
+}
