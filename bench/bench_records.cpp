@@ -3,6 +3,9 @@
 //   2. save 1 000 000 rows as text, and dd writing the same number of bytes
 //   3. Paradox copy of 1 000 000 rows, and pxlib writing the same records to a file
 //   4. open of a 1 000 000-row Paradox file, and pxlib's plain read loop over it
+//   5. recovery journal: cost per appended row, bytes per row, restore of 1 000 000 rows
+//   6. peak memory of Open and of Save of a 10 000 000-row table against the rows held
+//      (each in a child process of its own; VmHWM reset before the step)
 // Usage: bench_records [FOLDER]   (scratch files go to FOLDER, default /tmp)
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +16,10 @@
 #include <fstream>
 #include <string>
 
+#include <sys/wait.h>
+
 #include "records/datafiles.h"
+#include "records/journal.h"
 #include "records/recorder.h"
 #include "records/recordtable.h"
 
@@ -39,6 +45,34 @@ long RssKb() {
 off_t FileSize(const std::string& p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 ? st.st_size : 0;
+}
+
+long HwmKb() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+// Resets the peak to the current resident size.
+void ResetHwm() {
+    std::ofstream f("/proc/self/clear_refs");
+    f << "5";
+}
+
+// Runs step in a child process and waits for it.
+template <class F>
+void InChild(F step) {
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        step();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
 }
 
 void WriteEmptyTable(const std::string& path) {
@@ -183,7 +217,73 @@ int main(int argc, char** argv) {
         std::printf("pxlib plain read loop over the same file: %.3f s (%zu rows)\n", Since(t0), n);
     }
 #endif
+    // 5. The recovery journal.
+    const std::string journal = base + ".journal";
+    {
+        RecordJournal j(journal);
+        RecordRow row;
+        row.DcAc = "DC";
+        row.Unit = "m*";
+        row.Auto = "AUTO";
+        char value[16];
+        const double now = NowDateTime();
+        const auto t0 = Clock::now();
+        for (int i = 0; i < 1000000; ++i) {
+            std::snprintf(value, sizeof value, "%c%d.%02d", i % 3 ? ' ' : '-', i % 100, i % 97);
+            row.Value = value;
+            row.No = i + 1;
+            row.Time = double(i % 86400) / 86400.0;
+            row.Nval = float(i % 10000);
+            j.Append(row, now);
+        }
+        j.Sync();
+        const double s = Since(t0);
+        std::printf("journal: 1000000 rows appended (flushed each second or 64 KB, synced every %.0f s): %.3f s (%.0f ns/row), %.1f bytes/row\n",
+                    RecordJournal::kSyncSeconds, s, s * 1e3, double(FileSize(journal) - off_t(RecordJournal::kHeadSize)) / 1e6);
+    }
+    {
+        const std::string other = base + "_restore.DB";
+        WriteEmptyTable(other);
+        RecordTable restored;
+        restored.Open(other);
+        std::remove(other.c_str());
+        const auto t0 = Clock::now();
+        RecordJournal::Read(journal, [&](const RecordRow& r) { restored.Append(r); });
+        std::printf("journal: restore of 1000000 rows into the record table: %.3f s (%zu rows)\n", Since(t0), restored.RowCount());
+    }
+    std::remove(journal.c_str());
+
+    // 6. Peak memory of Open and Save against the rows held.
     t.Close();
+    {
+        RecordTable big;
+        big.Open(table);
+        Fill(big, 10000000);
+        SaveTable(big, db);
+    }
+    InChild([&] {
+        ResetHwm();
+        const long before = HwmKb();
+        RecordTable o;
+        o.Open(db);
+        const double rowsKb = double(o.BytesAllocated()) / 1024.0;
+        const long peak = HwmKb() - before;
+        std::printf("open of the 10000000-row file: peak +%ld KB for %.0f KB of rows (%.2fx)\n", peak, rowsKb, double(peak) / rowsKb);
+    });
+    for (const std::string& out : {db + "2.db", txt}) {
+        InChild([&] {
+            RecordTable o;
+            o.Open(db);
+            const double rowsKb = double(o.BytesAllocated()) / 1024.0;
+            ResetHwm();
+            const long before = HwmKb();
+            SaveTable(o, out);
+            const long peak = HwmKb() - before;
+            std::printf("save of the 10000000 rows as %s: peak +%ld KB over the %.0f KB of rows held (%.2fx in all)\n",
+                        out.substr(out.size() - 3).c_str(), peak, rowsKb, (rowsKb + double(peak)) / rowsKb);
+        });
+        std::remove(out.c_str());
+    }
     for (const auto& p : {table, txt, db}) std::remove(p.c_str());
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <memory>
 #include <stdexcept>
 
 namespace Ui {
@@ -19,14 +21,30 @@ void DefaultShowError(const QString& text) {
     box.exec();
 }
 QString DefaultOpenFileName(const QString& filter) {
-    return QFileDialog::getOpenFileName(ActiveParent(), QString(), QString(), filter);
+    std::unique_ptr<QFileDialog> dlg(MakeFileDialog(ActiveParent(), filter, false));
+    if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty()) return QString();
+    return dlg->selectedFiles().first();
 }
 QString DefaultSaveFileName(const QString& filter, const QString& defaultExt) {
-    QFileDialog dlg(ActiveParent(), QString(), QString(), filter);
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setDefaultSuffix(defaultExt);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
-    return dlg.selectedFiles().first();
+    std::unique_ptr<QFileDialog> dlg(MakeFileDialog(ActiveParent(), filter, true, defaultExt));
+    if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty()) return QString();
+    return dlg->selectedFiles().first();
+}
+ExitChoice DefaultAskSaveRows(const QString& question) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("MS42K"), question,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, ActiveParent());
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+        case QMessageBox::Save: return ExitChoice::Save;
+        case QMessageBox::Discard: return ExitChoice::Discard;
+        default: return ExitChoice::Cancel;
+    }
+}
+bool DefaultAskYesNo(const QString& question) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("MS42K"), question, QMessageBox::Yes | QMessageBox::No,
+                    ActiveParent());
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
 }
 ExitChoice DefaultAskSaveBeforeExit() {
     QMessageBox box(QMessageBox::Question, QStringLiteral("MS42K"),
@@ -49,6 +67,35 @@ std::function<void(const QString&)> ShowError = DefaultShowError;
 std::function<QString(const QString&)> OpenFileName = DefaultOpenFileName;
 std::function<QString(const QString&, const QString&)> SaveFileName = DefaultSaveFileName;
 std::function<ExitChoice()> AskSaveBeforeExit = DefaultAskSaveBeforeExit;
+std::function<ExitChoice(const QString&)> AskSaveRows = DefaultAskSaveRows;
+std::function<bool(const QString&)> AskYesNo = DefaultAskYesNo;
+
+QStringList FileDialogFilters(const QString& pairs) {
+    const QStringList parts = pairs.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString desc = parts[i];
+        const QString pattern = parts[i + 1].trimmed();
+        // Qt takes the patterns from the last parentheses of a filter.
+        const QString patterns = QString(pattern).replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (desc.endsWith(QLatin1Char(')')) && desc.contains(QLatin1Char('('))) {
+            const int open = desc.lastIndexOf(QLatin1Char('('));
+            if (desc.mid(open + 1, desc.size() - open - 2).trimmed().compare(patterns, Qt::CaseInsensitive) == 0) {
+                out << desc;
+                continue;
+            }
+        }
+        out << desc + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    }
+    if (parts.size() % 2 == 1 && !parts.last().isEmpty()) out << parts.last();
+    return out;
+}
+
+QString DefaultSuffixOf(const QString& filter) {
+    static const QRegularExpression re(QStringLiteral("\\*\\.([A-Za-z0-9_]+)\\)?\\s*$"));
+    const QRegularExpressionMatch m = re.match(filter);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
 
 void ResetHooks() {
     ShowMessage = DefaultShowMessage;
@@ -56,9 +103,47 @@ void ResetHooks() {
     OpenFileName = DefaultOpenFileName;
     SaveFileName = DefaultSaveFileName;
     AskSaveBeforeExit = DefaultAskSaveBeforeExit;
+    AskSaveRows = DefaultAskSaveRows;
+    AskYesNo = DefaultAskYesNo;
     QuitApplication = DefaultQuitApplication;
 }
 }  // namespace Ui
+
+namespace {
+// A save dialog whose default suffix is the extension of the filter chosen when the name is
+// accepted (so the overwrite question, too, asks about the name that is written).
+class SaveFileDialog : public QFileDialog {
+public:
+    SaveFileDialog(QWidget* parent, QString fallback) : QFileDialog(parent), fallback_(std::move(fallback)) {}
+    void accept() override {
+        const QString ext = Ui::DefaultSuffixOf(selectedNameFilter());
+        setDefaultSuffix(ext.isEmpty() ? fallback_ : ext);
+        QFileDialog::accept();
+    }
+
+private:
+    QString fallback_;
+};
+}  // namespace
+
+QFileDialog* MakeFileDialog(QWidget* parent, const QString& pairs, bool save, const QString& defaultExt) {
+    QFileDialog* dlg = save ? new SaveFileDialog(parent, defaultExt) : new QFileDialog(parent);
+    dlg->setOption(QFileDialog::DontUseNativeDialog, true);
+    // Names are matched without regard to letter case: a table saved as "old.db" is a table.
+    dlg->setFilter(dlg->filter() & ~QDir::CaseSensitive);
+    const QStringList filters = Ui::FileDialogFilters(pairs);
+    dlg->setNameFilters(filters);
+    if (!filters.isEmpty()) dlg->selectNameFilter(filters.first());
+    if (save) {
+        dlg->setAcceptMode(QFileDialog::AcceptSave);
+        dlg->setFileMode(QFileDialog::AnyFile);
+        dlg->setDefaultSuffix(defaultExt);
+    } else {
+        dlg->setAcceptMode(QFileDialog::AcceptOpen);
+        dlg->setFileMode(QFileDialog::ExistingFile);
+    }
+    return dlg;
+}
 
 void HandleException(std::exception_ptr error) noexcept {
     QString text;

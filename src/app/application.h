@@ -2,6 +2,7 @@
 // The application object, the general error handler and the user-interaction hooks.
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 #include <exception>
 #include <functional>
 
@@ -16,11 +17,32 @@ extern std::function<QString(const QString& filter, const QString& defaultExt)> 
 // Asked on exit when recorded readings have not been saved.
 enum class ExitChoice { Save, Discard, Cancel };
 extern std::function<ExitChoice()> AskSaveBeforeExit;
+// Asked before New or Open throws unsaved recorded rows away; question names the action.
+extern std::function<ExitChoice(const QString& question)> AskSaveRows;
+// A Yes/No question (the journal's restore offer at start-up): true for Yes.
+extern std::function<bool(const QString& question)> AskYesNo;
 // Ends the application's message loop.
 extern std::function<void()> QuitApplication;
 // Puts every hook back to its interactive default.
 void ResetHooks();
+
+// The Qt name filters of a dialog filter written as "description|pattern|description|
+// pattern|...": one filter per pair. A description that already ends in its pattern in
+// parentheses is kept as written ("access data files (*.DB)"); any other gets the pattern
+// appended in parentheses.
+QStringList FileDialogFilters(const QString& pairs);
+// The pattern of a pair list's filter (its text as FileDialogFilters made it) -> the
+// extension a Save gives a name without one ("*.db" -> "db"); empty for "*.*" and "*".
+QString DefaultSuffixOf(const QString& filter);
 }  // namespace Ui
+
+class QFileDialog;
+class QWidget;
+// The program's own (non-native) open or save dialog over pairs: patterns match without
+// regard to letter case (*.DB lists old.db); in a save dialog the chosen filter's extension
+// is the default suffix (defaultExt until another filter is chosen), and an existing file is
+// replaced only after asking.
+QFileDialog* MakeFileDialog(QWidget* parent, const QString& pairs, bool save, const QString& defaultExt = QString());
 
 // Shows an escaped exception through Ui::ShowError. Never throws.
 void HandleException(std::exception_ptr error) noexcept;

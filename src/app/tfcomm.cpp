@@ -535,6 +535,8 @@ void TFCOMM::FormCreate() {
     StartupChartAxis();
     // 11.
     StartupGauge();
+    // Rows that a run ended without saving left in the recovery journal: offered back.
+    Guard([this] { OfferJournalRestore(); });
 }
 
 void TFCOMM::showEvent(QShowEvent* event) {

@@ -16,6 +16,7 @@
 
 #include "app/appoptions.h"
 #include "app/sharedstate.h"
+#include "records/journal.h"  // the window owns the recovery journal of its record table
 
 class QAction;
 class QCheckBox;
@@ -302,7 +303,23 @@ public:
     // ---- area-private state: each area adds its own members in its own block ----
     // [records state]
     bool RecordsUnsaved = false;         // rows appended since the last save, New or Open
-    bool RecordClosedErrorShown = false; // a reading met a closed table and that was reported
+    bool RecordClosedErrorShown = false; // a reading met a closed table and that was logged
+    // Shown over the grid's buttons while no record table is open: readings are not recorded.
+    QLabel* RecordStateLabel = nullptr;
+    // The recovery journal of the unsaved rows, beside the record table (null when it could
+    // not be set up).
+    std::unique_ptr<RecordJournal> Journal;
+    bool JournalErrorLogged = false;
+    // Puts the not-recording indicator in line with the table's state.
+    void UpdateRecordingState();
+    // Asks Save / Discard / Cancel before unsaved rows are thrown away (question names the
+    // action); true when the action may go on.
+    bool ConfirmDiscardUnsavedRows(const QString& question);
+    // The journal after a row was appended / after the rows were saved or thrown away.
+    void JournalRow(const RecordRow& row);
+    void JournalClear();
+    // Start-up: offers the rows of a journal left by an earlier run.
+    void OfferJournalRestore();
     // [end records state]
     // [meter state]
     // For the frame links: runs LcdDisplay42 on State.FrameHex; a frame that fails (decoder

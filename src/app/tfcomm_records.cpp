@@ -3,6 +3,11 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFontMetrics>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -15,6 +20,7 @@
 #include "app/tfcomm.h"
 #include "meter/convert.h"
 #include "records/datafiles.h"
+#include "records/journal.h"
 #include "records/recorder.h"
 #include "records/recordtable.h"
 #include "records/recordtablemodel.h"
@@ -62,13 +68,20 @@ void SetLimit(TFCOMM& w, QAction* item, int32_t limit) {
 }
 
 // Save of the record table to name, in the form its extension selects. The text form
-// reports success and failure itself; errors of the table copy go to the general error
-// handler. True when the file was written.
+// reports success and failure itself; a failed table copy is reported with its reason.
+// True when the file was written.
 bool SaveRecords(TFCOMM& w, const QString& name) {
     const std::string path = name.toStdString();
     if (SaveFormFor(path) == SaveForm::Paradox) {
         // CopyTableToDB: no message on success; what could not be copied is said.
-        const SaveOutcome out = SaveTable(*w.T22GDB, path);
+        SaveOutcome out;
+        try {
+            out = SaveTable(*w.T22GDB, path);
+        } catch (const SaveError& e) {
+            Ui::ShowError(QStringLiteral("Could not copy the table to ") + name + QLatin1Char('\n') +
+                          QString::fromStdString(e.Reason()));
+            return false;
+        }
         if (!out.notes.empty()) {
             QString text = QStringLiteral("Table copied to ") + name + QStringLiteral(", but:");
             for (const auto& n : out.notes) text += QStringLiteral("\n- ") + QString::fromStdString(n);
@@ -78,15 +91,52 @@ bool SaveRecords(TFCOMM& w, const QString& name) {
         // SaveTableToText.
         try {
             SaveTable(*w.T22GDB, path);
-        } catch (const SaveError&) {
-            Ui::ShowMessage(QString::fromStdString(TextSaveFailedMessage(path)));
+        } catch (const SaveError& e) {
+            Ui::ShowMessage(QString::fromStdString(TextSaveFailedMessage(path, e.Reason())));
             return false;
         }
         FollowLastRow(w);
         Ui::ShowMessage(QString::fromStdString(TextSavedMessage(path)));
     }
     w.RecordsUnsaved = false;
+    w.JournalClear();
     return true;
+}
+
+// SIGTERM and SIGHUP (logout, kill, the terminal closing): the journal is written out and
+// synced on the window's thread, then the signal ends the program as it would have; the
+// journal stays for the restore offer at the next start.
+int gSignalPipe[2] = {-1, -1};
+void OnTerminateSignal(int sig) {
+    const unsigned char b = static_cast<unsigned char>(sig);
+    if (gSignalPipe[1] < 0 || ::write(gSignalPipe[1], &b, 1) != 1) {
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+    }
+}
+void InstallTerminateHandlers(TFCOMM& w) {
+    if (gSignalPipe[0] < 0) {
+        if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        struct sigaction sa {};
+        sa.sa_handler = OnTerminateSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &sa, nullptr);
+        ::sigaction(SIGHUP, &sa, nullptr);
+    }
+    auto* n = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &w);
+    QObject::connect(n, &QSocketNotifier::activated, &w, [&w] {
+        unsigned char sig = 0;
+        if (::read(gSignalPipe[0], &sig, 1) != 1) return;
+        if (w.Journal) {
+            try {
+                w.Journal->Sync();
+            } catch (...) {
+            }
+        }
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+    });
 }
 }  // namespace
 
@@ -144,13 +194,109 @@ void TFCOMM::BindRecordsHandlers() {
     // The indicator follows the current row, also when the user moves it.
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });
+    // The not-recording indicator, right of the buttons above the grid.
+    RecordStateLabel = new QLabel(QStringLiteral("NOT RECORDING"), DBGrid1->parentWidget());
+    RecordStateLabel->setObjectName(QStringLiteral("RecordStateLabel"));
+    RecordStateLabel->setToolTip(QStringLiteral("No record table is open: readings are shown but not recorded"));
+    RecordStateLabel->setGeometry(158, 229, 165, 24);
+    RecordStateLabel->setAlignment(Qt::AlignCenter);
+    RecordStateLabel->setStyleSheet(QStringLiteral("QLabel { background: #c00000; color: white; font-weight: bold; }"));
+    RecordStateLabel->hide();
+    InstallTerminateHandlers(*this);
+}
+
+void TFCOMM::UpdateRecordingState() {
+    const bool recording = T22GDB && T22GDB->IsOpen();
+    if (RecordStateLabel) {
+        RecordStateLabel->setVisible(!recording);
+        if (!recording) RecordStateLabel->raise();
+    }
+}
+
+bool TFCOMM::ConfirmDiscardUnsavedRows(const QString& question) {
+    if (!RecordsUnsaved || !T22GDB || T22GDB->RowCount() == 0) return true;
+    switch (Ui::AskSaveRows(question)) {
+        case Ui::ExitChoice::Discard: JournalClear(); return true;
+        case Ui::ExitChoice::Cancel: return false;
+        case Ui::ExitChoice::Save: break;
+    }
+    const QString name = Ui::SaveFileName(QString::fromLatin1(SaveDialog2Filter), QStringLiteral("xls"));
+    if (name.isEmpty()) return false;
+    bool saved = false;
+    Guard([&] { saved = SaveRecords(*this, name); });
+    return saved;
+}
+
+void TFCOMM::JournalRow(const RecordRow& row) {
+    if (!Journal) return;
+    try {
+        Journal->Append(row, NowDateTime());
+    } catch (const JournalError& e) {
+        if (!JournalErrorLogged) Log(QString::fromStdString(std::string(e.what()) + " (the rows are kept in memory only)"));
+        JournalErrorLogged = true;
+    }
+}
+
+void TFCOMM::JournalClear() {
+    if (Journal) Journal->Clear();
+}
+
+void TFCOMM::OfferJournalRestore() {
+    if (!Journal) return;
+    const std::string path = Journal->Path();
+    if (::access(path.c_str(), F_OK) != 0) return;
+    if (RecordJournal::InUse(path)) {
+        Log(QString::fromStdString("The recovery journal " + path + " is in use by another running program"));
+        Journal.reset();
+        return;
+    }
+    RecordJournal::Summary sum;
+    try {
+        sum = RecordJournal::Read(path, nullptr);
+    } catch (const JournalError& e) {
+        Log(QString::fromStdString(e.what()));
+        return;
+    }
+    if (sum.rows == 0) {
+        Journal->Clear();
+        return;
+    }
+    if (!T22GDB->IsOpen()) {
+        // No table to restore into: the rows are set aside in a file of their own, so that
+        // neither this run's exit nor its recording can clear them.
+        const std::string kept = Journal->KeepAside();
+        Log(QString::fromStdString(std::to_string(sum.rows) + " unsaved readings of an earlier run were kept in " + kept +
+                                   " (ms42k convert turns it into a table)"));
+        return;
+    }
+    const QString question = QString::fromStdString(JournalRestoreQuestion(sum.rows, sum.firstDateTime));
+    if (Ui::AskYesNo(question)) {
+        int32_t lastNo = 0;
+        RecordJournal::Read(path, [&](const RecordRow& row) {
+            T22GDB->Append(row);
+            lastNo = row.No;
+        });
+        Journal->Continue();
+        RecordsUnsaved = true;
+        State.RecordNo = lastNo + 1;
+        Data1->Refresh();
+        FollowLastRow(*this);
+        Log(QString::fromStdString(std::to_string(sum.rows) + " readings restored from " + path));
+    } else {
+        const std::string kept = Journal->KeepAside();
+        Log(QString::fromStdString("The unsaved readings were kept in " + kept + " (ms42k convert turns it into a table)"));
+    }
 }
 
 void TFCOMM::StartupOpenRecordTable() {
     // A missing or unreadable table is reported and start-up goes on with the table closed.
-    Guard([this] { T22GDB->Open(RecordTablePath(Options.dataDir)); });
+    const std::string tablePath = RecordTablePath(Options.dataDir);
+    Guard([&] { T22GDB->Open(tablePath); });
+    Journal = std::make_unique<RecordJournal>(RecordJournal::PathFor(tablePath));
     Data1->Refresh();
     FollowLastRow(*this);
+    UpdateRecordingState();
+    if (!T22GDB->IsOpen()) Log(QStringLiteral("Not recording: no record table is open"));
 }
 
 void TFCOMM::INDataToTable() {
@@ -162,15 +308,20 @@ void TFCOMM::INDataToTable() {
     o.RecallOn = RecallCheck->isChecked();
     RecordCounters c{State.RecordNo, State.RecordsAppended, State.SampleCountdown, State.LastReadingKey, State.RecallStamp};
     GateResult result;
+    RecordRow row;
     try {
-        result = OfferReading(*T22GDB, CurrentReading(State), o, c, NowDateTime());
+        result = OfferReading(*T22GDB, CurrentReading(State), o, c, NowDateTime(), &row);
     } catch (const TableError&) {
-        // Without an open table readings cannot be recorded: say so once, not for every frame.
+        // Without an open table readings cannot be recorded: the indicator says so, and the
+        // error is reported once (one line in the log through the decoder's caller), not for
+        // every frame.
+        UpdateRecordingState();
         if (RecordClosedErrorShown) return;
         RecordClosedErrorShown = true;
         throw;
     }
     if (result != GateResult::Appended) return;
+    JournalRow(row);
     RecordsUnsaved = true;
     Data1->RowsAppended();
     FollowLastRow(*this);
@@ -186,6 +337,14 @@ void TFCOMM::TrecordTimer() {
     RecordOptions o;
     o.SamplingOn = RecordSI->isChecked();
     SamplingTick(o, State.SampleCountdown);
+    if (Journal) {
+        try {
+            Journal->Tick();
+        } catch (const JournalError& e) {
+            if (!JournalErrorLogged) Log(QString::fromStdString(e.what()));
+            JournalErrorLogged = true;
+        }
+    }
 }
 
 void TFCOMM::N10001Click() { SetLimit(*this, N10001, 1000); }
@@ -239,13 +398,17 @@ void TFCOMM::RecallDataTestClick() {
     } else {
         State.RecallStamp = NowDateTime();
     }
-    AppendStampedRow(*T22GDB, CurrentReading(State), State.RecallStamp, State.RecordNo);
+    RecordRow row;
+    AppendStampedRow(*T22GDB, CurrentReading(State), State.RecallStamp, State.RecordNo, &row);
+    JournalRow(row);
     RecordsUnsaved = true;
     Data1->RowsAppended();
     FollowLastRow(*this);
 }
 
 void TFCOMM::RecordNewClick() {
+    // Unsaved rows are not thrown away without asking; the box below keeps its text.
+    if (!ConfirmDiscardUnsavedRows(QStringLiteral("New empties the record table. Save the recorded readings first?"))) return;
     Ui::ShowMessage(QStringLiteral(" Record deleted "));
     if (T22GDB->RowCount() > 0) {
         T22GDB->Empty();
@@ -255,21 +418,36 @@ void TFCOMM::RecordNewClick() {
     State.RecordNo = 1;
     State.RecordsAppended = 0;
     RecordsUnsaved = false;
+    JournalClear();
 }
 
 void TFCOMM::SpeedButton2Click() {
     const QString name = Ui::OpenFileName(QString::fromLatin1(OpenDialog1Filter));
     if (name.isEmpty()) return;
-    // The path is used as chosen (file names are case-sensitive here).
-    RecordClosedErrorShown = false;
-    try {
+    // The path is used as chosen (file names are case-sensitive here). The new file is read
+    // and checked completely before the current table is let go: on failure the current
+    // table stays open and recording goes on into it.
+    const QString question = QStringLiteral("Open replaces the record table. Save the recorded readings first?");
+    if (T22GDB->HoldsFile(name.toStdString())) {
+        // The file already open, read again from disk (its lock is our own).
+        if (!ConfirmDiscardUnsavedRows(question)) return;
         T22GDB->Open(name.toStdString());
-    } catch (...) {
-        Data1->Refresh();
-        throw;
+    } else {
+        RecordTable next;
+        try {
+            next.Open(name.toStdString());
+        } catch (const TableError&) {
+            UpdateRecordingState();
+            throw;
+        }
+        if (!ConfirmDiscardUnsavedRows(question)) return;
+        T22GDB->TakeOver(next);
     }
+    RecordClosedErrorShown = false;
     RecordsUnsaved = false;
+    JournalClear();
     Data1->Refresh();
+    UpdateRecordingState();
     const int first = Data1->rowCount() > 0 ? 0 : -1;
     Data1->SetCurrentRow(first);
     if (first == 0) {
@@ -285,9 +463,12 @@ void TFCOMM::saveasClick() {
 }
 
 bool TFCOMM::ConfirmExitWithUnsavedRows() {
-    if (!RecordsUnsaved || !T22GDB || T22GDB->RowCount() == 0) return true;
+    if (!RecordsUnsaved || !T22GDB || T22GDB->RowCount() == 0) {
+        JournalClear();  // a clean exit with nothing unsaved
+        return true;
+    }
     switch (Ui::AskSaveBeforeExit()) {
-        case Ui::ExitChoice::Discard: return true;
+        case Ui::ExitChoice::Discard: JournalClear(); return true;
         case Ui::ExitChoice::Cancel: return false;
         case Ui::ExitChoice::Save: break;
     }

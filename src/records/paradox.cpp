@@ -1,6 +1,7 @@
 #include "records/paradox.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -152,7 +153,21 @@ void PxSchema::Add(const std::string& name, PxType type, uint8_t declared) {
 }
 
 PxTable ReadParadox(const uint8_t* data, size_t size) {
+    return ReadParadoxFrom(
+        [data, size](uint64_t off, uint8_t* buf, size_t n) -> size_t {
+            if (off >= size) return 0;
+            const size_t got = std::min<uint64_t>(n, size - off);
+            std::memcpy(buf, data + off, got);
+            return got;
+        },
+        size);
+}
+
+PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t size) {
     if (size < 0x58) throw ParadoxError("not a Paradox table: the file is too short for a table header (" + std::to_string(size) + " bytes)");
+    std::vector<uint8_t> head(0x58);
+    if (readAt(0, head.data(), head.size()) != head.size()) throw ParadoxError("the file is truncated inside its header");
+    const uint8_t* data = head.data();
     const uint16_t recordSize = U16(data + 0x00);
     const uint16_t headerSize = U16(data + 0x02);
     const uint8_t fileType = data[0x04];
@@ -160,6 +175,7 @@ PxTable ReadParadox(const uint8_t* data, size_t size) {
     const uint32_t numRecords = U32(data + 0x06);
     const uint16_t firstBlock = U16(data + 0x0E);
     const uint16_t numFields = U16(data + 0x21);
+    const uint8_t sortOrder = data[0x29];
     const uint8_t version = data[0x39];
 
     if (fileType != 0 && fileType != 2)
@@ -178,11 +194,17 @@ PxTable ReadParadox(const uint8_t* data, size_t size) {
     const bool v4 = version >= 5;
     const size_t fieldInfo = v4 ? 0x78 : 0x58;
     if (v4 && headerSize < 0x78) throw ParadoxError("the file is damaged: header too short");
+    // The basic checks passed: now the whole header (at most 64 KB).
+    head.resize(headerSize);
+    if (readAt(0, head.data(), head.size()) != head.size()) throw ParadoxError("the file is truncated inside its header");
+    data = head.data();
     const uint32_t encryption = v4 ? U32(data + 0x5C) : U32(data + 0x25);
     if (encryption != 0) throw ParadoxError("the table is password protected (encrypted tables cannot be read)");
 
     PxTable t;
     t.fileVersion = version;
+    t.sortOrder = sortOrder;
+    if (v4) t.codePage = U16(data + 0x6A);
     if (fieldInfo + 2 * size_t(numFields) > headerSize) throw ParadoxError("the file is damaged: field descriptors exceed the header");
     std::vector<std::pair<uint8_t, uint8_t>> desc(numFields);
     size_t sum = 0;
@@ -218,35 +240,46 @@ PxTable ReadParadox(const uint8_t* data, size_t size) {
         t.schema.Add(std::string(reinterpret_cast<const char*>(start), len), PxType(desc[i].first), desc[i].second);
         pos += len + 1;
     }
+    // Field numbers, then the sort order's name (tables of version 4 and later).
+    if (v4 && pos + 2 * size_t(numFields) < headerSize) {
+        pos += 2 * size_t(numFields);
+        const char* so = reinterpret_cast<const char*>(data + pos);
+        const size_t len = strnlen(so, std::min<size_t>(headerSize - pos, 32));
+        bool printable = len > 0 && len < 32;
+        for (size_t k = 0; k < len && printable; ++k) printable = so[k] > 0x20 && so[k] < 0x7F;
+        if (printable) t.sortOrderName.assign(so, len);
+    }
 
-    // Data blocks, in the order of their chain.
+    // Data blocks, in the order of their chain, read one at a time.
     t.rows.Reset(recordSize);
-    const size_t available = (size - headerSize + blockSize - 1) / blockSize;
-    std::vector<bool> visited(available + 1, false);
-    size_t block = firstBlock;
+    const uint64_t available = (size - headerSize + blockSize - 1) / blockSize;
     if (numRecords == 0 && firstBlock == 0) return t;
-    if (block == 0) throw ParadoxError("the file is damaged: " + std::to_string(numRecords) + " records but no first data block");
+    if (firstBlock == 0) throw ParadoxError("the file is damaged: " + std::to_string(numRecords) + " records but no first data block");
+    // Block numbers are 16-bit: at most 65535 blocks can be named.
+    std::vector<bool> visited(size_t(std::min<uint64_t>(available, 0xFFFF)) + 1, false);
+    std::vector<uint8_t> blk(blockSize);
+    size_t block = firstBlock;
     while (block != 0) {
         if (block > available)
             throw ParadoxError("the file is truncated: data block " + std::to_string(block) + " lies beyond the end of the file");
         if (visited[block]) throw ParadoxError("the file is damaged: the chain of data blocks loops at block " + std::to_string(block));
         visited[block] = true;
-        const size_t off = headerSize + (block - 1) * blockSize;
-        if (off + 6 > size) throw ParadoxError("the file is truncated inside data block " + std::to_string(block));
-        const uint8_t* blk = data + off;
-        const int16_t add = int16_t(U16(blk + 4));
+        const uint64_t off = headerSize + uint64_t(block - 1) * blockSize;
+        const size_t got = readAt(off, blk.data(), blockSize);
+        if (got < 6) throw ParadoxError("the file is truncated inside data block " + std::to_string(block));
+        const int16_t add = int16_t(U16(blk.data() + 4));
         if (add >= 0) {
             const size_t n = size_t(add) / recordSize + 1;
             if (6 + n * recordSize > blockSize)
                 throw ParadoxError("the file is damaged: data block " + std::to_string(block) + " claims more records than it holds");
-            if (off + 6 + n * recordSize > size)
+            if (6 + n * recordSize > got)
                 throw ParadoxError("the file is truncated inside data block " + std::to_string(block));
             if (t.rows.size() + n > numRecords)
                 throw ParadoxError("the file is damaged: the data blocks hold more records than the header counts (" +
                                    std::to_string(numRecords) + ")");
-            for (size_t i = 0; i < n; ++i) t.rows.Append(blk + 6 + i * recordSize);
+            for (size_t i = 0; i < n; ++i) t.rows.Append(blk.data() + 6 + i * recordSize);
         }
-        block = U16(blk);
+        block = U16(blk.data());
     }
     if (t.rows.size() != numRecords)
         throw ParadoxError("the file is damaged or truncated: the header counts " + std::to_string(numRecords) +
@@ -369,8 +402,18 @@ std::string PxFieldText(const PxField& f, const uint8_t* r) {
         case PxType::Time: return PxGetInt(f, r, i) ? TimeText(i) : std::string();
         case PxType::Timestamp: {
             if (!PxGetDouble(f, r, d)) return std::string();
-            const int64_t ms = int64_t(d);
-            return DateText(ms / kMsPerDay) + " " + TimeText(ms % kMsPerDay);
+            // Milliseconds since 0001-01-01 minus one day. A value no calendar holds (NaN,
+            // infinite, beyond +-2^62 ms) is shown as such rather than converted.
+            if (!std::isfinite(d) || std::fabs(d) > 4.0e18) return "(invalid timestamp)";
+            const int64_t ms = int64_t(std::floor(d));
+            // Floor division: a time before year 1 belongs to the day before, not the day after.
+            int64_t day = ms / kMsPerDay;
+            int64_t rest = ms % kMsPerDay;
+            if (rest < 0) {
+                rest += kMsPerDay;
+                --day;
+            }
+            return DateText(day) + " " + TimeText(rest);
         }
         case PxType::Logical: {
             const uint8_t b = r[f.offset];
@@ -404,7 +447,7 @@ namespace {
 size_t HeaderBytes(const PxSchema& schema) {
     size_t n = 0x78 + 2 * schema.fields.size() + 4 + 4 * schema.fields.size() + 261;
     for (const auto& f : schema.fields) n += f.name.size() + 1;
-    n += 2 * schema.fields.size() + 6;  // field numbers, sort order "ascii"
+    n += 2 * schema.fields.size() + 32;  // field numbers, sort order name
     return n;
 }
 }  // namespace
@@ -444,7 +487,7 @@ void WriteHeader(std::vector<uint8_t>& out, const PxSchema& schema, size_t rowCo
     Put16(h + 0x21, uint16_t(nf));
     Put16(h + 0x23, 0);                       // primary key fields
     Put32(h + 0x25, 0xFF00FF00u);
-    h[0x29] = 0;                              // sort order: ascii
+    h[0x29] = options.sortOrder;              // sort order id
     Put32(h + 0x30, base + uint32_t(0x78 + 2 * nf));  // -> table name pointer
     Put32(h + 0x34, base + 0x78);                     // -> field descriptors
     h[0x39] = 0x0C;                                   // Paradox 7 table
@@ -454,7 +497,7 @@ void WriteHeader(std::vector<uint8_t>& out, const PxSchema& schema, size_t rowCo
     Put16(h + 0x58, 0x010C);
     Put16(h + 0x5A, 0x010C);
     Put16(h + 0x64, uint16_t(nf + 1));
-    Put16(h + 0x6A, 1252);  // code page of the 8-bit texts
+    Put16(h + 0x6A, options.codePage);  // code page of the 8-bit texts
     h[0x6C] = 1;
     h[0x6D] = 1;
     size_t pos = 0x78;
@@ -481,7 +524,7 @@ void WriteHeader(std::vector<uint8_t>& out, const PxSchema& schema, size_t rowCo
         Put16(h + pos, uint16_t(i + 1));
         pos += 2;
     }
-    std::memcpy(h + pos, "ascii", 5);
+    std::memcpy(h + pos, options.sortOrderName.data(), std::min<size_t>(options.sortOrderName.size(), 31));
 }
 
 }  // namespace pxdetail

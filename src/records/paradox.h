@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -69,19 +70,39 @@ struct PxTable {
     RowStore rows;
     uint8_t fileVersion = 0;
     std::string tableName;
+    // Language of the texts: the DOS code page (0 in tables older than version 4) and the
+    // sort order, its id byte and its name ("ascii", "intl850", ...; empty when absent).
+    uint16_t codePage = 0;
+    uint8_t sortOrder = 0;
+    std::string sortOrderName;
 };
 
 // Reads a table from the bytes of a .DB file. Throws ParadoxError with the reason.
 PxTable ReadParadox(const uint8_t* data, size_t size);
 
+// Reads size bytes at offset into buf and returns how many it got (fewer only at the end of
+// the file); throws ParadoxError when the read fails.
+using PxReadAt = std::function<size_t(uint64_t offset, uint8_t* buf, size_t size)>;
+// Reads a table from a file of fileSize bytes without holding the file in memory: the header
+// first, checked before anything else is read, then only the data blocks its chain names, one
+// block at a time, straight into the row store.
+PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t fileSize);
+
 // Writes the table form: header, field descriptors and the records given by rowAt(0 ..
 // rowCount-1), each schema.recordSize bytes, in data blocks. Returns the file's bytes.
 struct PxWriteOptions {
     std::string tableName;  // name kept in the header (the file's own name)
+    uint16_t codePage = 1252;            // code page of the 8-bit texts
+    uint8_t sortOrder = 0;               // sort order id byte
+    std::string sortOrderName = "ascii"; // sort order name
 };
 template <class RowAt>
 std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt rowAt,
                                   const PxWriteOptions& options);
+// The same bytes handed to sink(data, size) piece by piece (the header, then one data block
+// at a time), so that a large table is never held twice in memory.
+template <class RowAt, class Sink>
+void WriteParadoxTo(const PxSchema& schema, size_t rowCount, RowAt rowAt, const PxWriteOptions& options, Sink&& sink);
 
 // ---- field values in the record layout ----
 
@@ -125,19 +146,18 @@ void WriteHeader(std::vector<uint8_t>& out, const PxSchema& schema, size_t rowCo
                  const PxWriteOptions& options);
 }  // namespace pxdetail
 
-template <class RowAt>
-std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt rowAt,
-                                  const PxWriteOptions& options) {
+template <class RowAt, class Sink>
+void WriteParadoxTo(const PxSchema& schema, size_t rowCount, RowAt rowAt, const PxWriteOptions& options, Sink&& sink) {
     const pxdetail::Layout layout = pxdetail::PlanLayout(schema, rowCount);
-    std::vector<uint8_t> out;
-    out.reserve(layout.headerSize + layout.blocks * layout.blockSize);
-    pxdetail::WriteHeader(out, schema, rowCount, layout, options);
+    std::vector<uint8_t> buf;
+    pxdetail::WriteHeader(buf, schema, rowCount, layout, options);
+    sink(buf.data(), buf.size());
     const size_t rs = schema.recordSize;
     size_t row = 0;
+    buf.assign(layout.blockSize, 0);
     for (size_t b = 0; b < layout.blocks; ++b) {
-        const size_t base = out.size();
-        out.resize(base + layout.blockSize, 0);
-        uint8_t* blk = out.data() + base;
+        std::fill(buf.begin(), buf.end(), uint8_t(0));
+        uint8_t* blk = buf.data();
         const size_t n = std::min(layout.rowsPerBlock, rowCount - row);
         const uint16_t next = b + 1 < layout.blocks ? uint16_t(b + 2) : 0;
         const uint16_t prev = uint16_t(b);
@@ -153,6 +173,15 @@ std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt
             const uint8_t* src = rowAt(row);
             std::copy(src, src + rs, p);
         }
+        sink(buf.data(), buf.size());
     }
+}
+
+template <class RowAt>
+std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt rowAt,
+                                  const PxWriteOptions& options) {
+    std::vector<uint8_t> out;
+    WriteParadoxTo(schema, rowCount, rowAt, options,
+                   [&out](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); });
     return out;
 }

@@ -10,7 +10,7 @@ int32_t SampleSecondsFromText(const std::string& text) {
 }
 
 GateResult OfferReading(RecordTable& table, const Reading& reading, const RecordOptions& options, RecordCounters c,
-                        double now) {
+                        double now, RecordRow* appended) {
     // 1. Limit: at most RecordLimit rows between two resets of the count.
     if (c.RecordsAppended >= options.RecordLimit) return GateResult::LimitReached;
     // 2. Sampling interval.
@@ -25,9 +25,8 @@ GateResult OfferReading(RecordTable& table, const Reading& reading, const Record
     c.LastReadingKey = std::move(key);
     // 5. Reload the countdown (whether sampling is on or not).
     c.SampleCountdown = SampleSecondsFromText(options.SamplingText);
-    // 6.
-    ++c.RecordsAppended;
-    // 7.-9.
+    // 7.-9. (the count of step 6 is raised below, once the row is in the table: a reading
+    // that could not be stored must not use up the limit)
     RecordRow row;
     row.Value = reading.ValueText;
     row.Nval = reading.ValueNum;
@@ -37,8 +36,11 @@ GateResult OfferReading(RecordTable& table, const Reading& reading, const Record
     row.Unit = reading.SymbolText;
     row.Auto = reading.AutoText;
     table.Append(row);
+    // 6.
+    ++c.RecordsAppended;
     // 10.
     ++c.RecordNo;
+    if (appended) *appended = std::move(row);
     return GateResult::Appended;
 }
 
@@ -60,7 +62,7 @@ double StepRecallStamp(int32_t& hour, int32_t& minute, int32_t& second, int32_t 
     return EncodeTime(hour, minute, second);
 }
 
-void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo) {
+void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo, RecordRow* appended) {
     RecordRow row;
     row.Value = reading.ValueText;
     row.Nval = reading.ValueNum;
@@ -71,4 +73,5 @@ void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, 
     row.Auto = reading.AutoText;
     table.Append(row);
     ++recordNo;
+    if (appended) *appended = std::move(row);
 }

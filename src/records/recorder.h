@@ -49,9 +49,10 @@ int32_t SampleSecondsFromText(const std::string& text);
 
 // Runs the gates and appends the row when the reading passes. now: the current local
 // date-time (the row's time unless recall is on). Errors (conversion, closed table) leave
-// the counters as far as the steps before them went.
+// the counters as far as the steps before them went; RecordsAppended and RecordNo are raised
+// only for a row that is in the table. appended, when given, receives the row appended.
 GateResult OfferReading(RecordTable& table, const Reading& reading, const RecordOptions& options, RecordCounters counters,
-                        double now);
+                        double now, RecordRow* appended = nullptr);
 
 // One second of the sampling timer.
 void SamplingTick(const RecordOptions& options, int32_t& sampleCountdown);
@@ -61,7 +62,8 @@ void SamplingTick(const RecordOptions& options, int32_t& sampleCountdown);
 double StepRecallStamp(int32_t& hour, int32_t& minute, int32_t& second, int32_t interval);
 
 // Appends one row with time := stamp and No := recordNo (no gate), then recordNo += 1.
-void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo);
+void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo,
+                      RecordRow* appended = nullptr);
 
 // A recorder that owns its counters: the headless logger's way to record.
 class Recorder {

@@ -1,4 +1,5 @@
 #include "records/recordtable.h"
+#include "records/journal.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -58,40 +59,81 @@ bool Writable(PxType t) {
 std::string SysError(int err) { return std::strerror(err); }
 }  // namespace
 
+namespace {
+const char* FileKind(mode_t m) {
+    if (S_ISDIR(m)) return "a folder";
+    if (S_ISFIFO(m)) return "a named pipe (FIFO)";
+    if (S_ISCHR(m)) return "a character device";
+    if (S_ISBLK(m)) return "a block device";
+    if (S_ISSOCK(m)) return "a socket";
+    return "not a regular file";
+}
+
+void WriteRecordRow(const PxSchema& schema, const int* colField, uint8_t* r, const RecordRow& row);
+}  // namespace
+
 void RecordTable::Open(const std::string& path) {
-    Close();
-    path_ = path;
     const std::string what = "Cannot open table '" + path + "': ";
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw TableError(what + SysError(errno));
+    if (!IsOpen()) path_ = path;
+    // O_NONBLOCK: opening a FIFO or a device must not wait for a writer; such files are
+    // refused at once below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        throw TableError(what + SysError(errno));
+    }
     struct Closer {
         int& fd;
         ~Closer() {
             if (fd >= 0) ::close(fd);
         }
     } closer{fd};
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw TableError(what + SysError(errno));
+    if (!S_ISREG(st.st_mode)) throw TableError(what + FileKind(st.st_mode) + ", not a table file");
+    // The file this table already holds is locked by ourselves: it is locked again below,
+    // once the old one is let go.
+    bool sameFile = false;
+    if (fd_ >= 0) {
+        struct stat cur {};
+        sameFile = ::fstat(fd_, &cur) == 0 && cur.st_dev == st.st_dev && cur.st_ino == st.st_ino;
+    }
+    if (!sameFile && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) throw TableError(what + "the table is in use by another program (it is opened exclusively)");
         throw TableError(what + "cannot lock the file: " + SysError(errno));
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) throw TableError(what + SysError(errno));
-    if (!S_ISREG(st.st_mode)) throw TableError(what + "not a regular file");
-    std::vector<uint8_t> bytes(size_t(st.st_size));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw TableError(what + SysError(errno));
-        if (n == 0) break;
-        got += size_t(n);
-    }
-    bytes.resize(got);
+    const int rfd = fd;
+    const PxReadAt readAt = [rfd, &what](uint64_t off, uint8_t* buf, size_t n) -> size_t {
+        size_t got = 0;
+        while (got < n) {
+            const ssize_t r = ::pread(rfd, buf + got, n - got, off_t(off + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) throw TableError(what + SysError(errno));
+            if (r == 0) break;
+            got += size_t(r);
+        }
+        return got;
+    };
     PxTable t;
-    try {
-        t = ReadParadox(bytes.data(), bytes.size());
-    } catch (const ParadoxError& e) {
-        throw TableError(what + e.what());
+    uint8_t magic[16] = {};
+    if (readAt(0, magic, sizeof magic) == sizeof magic && RecordJournal::LooksLikeJournal(magic, sizeof magic)) {
+        // A recovery journal kept aside: its rows in the record table's own structure.
+        t.schema = DefaultSchema();
+        t.rows.Reset(t.schema.recordSize);
+        t.codePage = 1252;
+        t.sortOrderName = "ascii";
+        int cols[7];
+        for (int i = 0; i < 7; ++i) cols[i] = t.schema.Find(kFieldNames[i]);
+        try {
+            RecordJournal::Read(path, [&](const RecordRow& row) { WriteRecordRow(t.schema, cols, t.rows.Append(), row); });
+        } catch (const JournalError& e) {
+            throw TableError(what + e.what());
+        }
+    } else {
+        try {
+            t = ReadParadoxFrom(readAt, uint64_t(st.st_size));
+        } catch (const ParadoxError& e) {
+            throw TableError(what + e.what());
+        }
     }
     // The seven record fields must exist and take the values recording writes.
     std::string missing;
@@ -107,12 +149,42 @@ void RecordTable::Open(const std::string& path) {
     }
     if (!missing.empty()) throw TableError(what + "the table lacks the record field(s) " + missing);
 
+    // The new file is good: only now the old table goes.
+    Close();
+    if (sameFile && ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        throw TableError(what + "cannot lock the file: " + SysError(errno));
+    path_ = path;
     schema_ = std::move(t.schema);
     rows_ = std::move(t.rows);
     fileRows_ = rows_.size();
+    codePage_ = t.codePage;
+    sortOrder_ = t.sortOrder;
+    sortOrderName_ = t.sortOrderName;
     MapColumns();
     fd_ = fd;
     fd = -1;
+}
+
+bool RecordTable::HoldsFile(const std::string& path) const {
+    if (fd_ < 0) return false;
+    struct stat a {}, b {};
+    return ::fstat(fd_, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void RecordTable::TakeOver(RecordTable& other) {
+    if (&other == this) return;
+    Close();
+    path_ = other.path_;
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    schema_ = other.schema_;
+    rows_ = std::move(other.rows_);
+    fileRows_ = other.fileRows_;
+    other.fileRows_ = 0;
+    codePage_ = other.codePage_;
+    sortOrder_ = other.sortOrder_;
+    sortOrderName_ = other.sortOrderName_;
+    MapColumns();
 }
 
 void RecordTable::MapColumns() {
@@ -175,22 +247,25 @@ void SetDateTime(const PxField& f, uint8_t* r, double dt) {
         default: SetNumber(f, r, dt); break;
     }
 }
+
+void WriteRecordRow(const PxSchema& schema, const int* colField, uint8_t* r, const RecordRow& row) {
+    const auto& fs = schema.fields;
+    // Field order as recording sets them: value, Nval, time, no, DC/AC, unit, Auto.
+    SetText(fs[colField[ColValue]], r, row.Value);
+    SetNumber(fs[colField[RecordTable::kNval]], r, double(row.Nval));
+    SetDateTime(fs[colField[ColTime]], r, row.Time);
+    SetNumber(fs[colField[ColNo]], r, double(row.No));
+    SetText(fs[colField[ColDcAc]], r, row.DcAc);
+    SetText(fs[colField[ColUnit]], r, row.Unit);
+    SetText(fs[colField[ColAuto]], r, row.Auto);
+}
 }  // namespace
 
 void RecordTable::Append(const RecordRow& row) {
     if (!IsOpen())
         throw TableError(path_.empty() ? std::string("No record table is open: the reading cannot be recorded")
                                        : "Table '" + path_ + "' is not open: the reading cannot be recorded");
-    uint8_t* r = rows_.Append();
-    const auto& fs = schema_.fields;
-    // Field order as recording sets them: value, Nval, time, no, DC/AC, unit, Auto.
-    SetText(fs[colField_[ColValue]], r, row.Value);
-    SetNumber(fs[colField_[kNval]], r, double(row.Nval));
-    SetDateTime(fs[colField_[ColTime]], r, row.Time);
-    SetNumber(fs[colField_[ColNo]], r, double(row.No));
-    SetText(fs[colField_[ColDcAc]], r, row.DcAc);
-    SetText(fs[colField_[ColUnit]], r, row.Unit);
-    SetText(fs[colField_[ColAuto]], r, row.Auto);
+    WriteRecordRow(schema_, colField_, rows_.Append(), row);
 }
 
 void RecordTable::Empty() {

@@ -43,11 +43,18 @@ public:
     RecordTable(const RecordTable&) = delete;
     RecordTable& operator=(const RecordTable&) = delete;
 
-    // Closes the current table (the lock is released) and opens path: locks it exclusively,
-    // reads every row and checks that the seven record fields exist. On failure the table
-    // stays closed and the rows it held before stay readable (so they can still be saved);
-    // throws TableError naming the file and the reason.
+    // Opens path in place of the current table: locks it exclusively, reads the header, then
+    // every row, and checks that the seven record fields exist; only then the current table is
+    // closed (its lock released) and replaced. On failure the current table stays open, with
+    // its rows, and recording goes on into it; throws TableError naming the file and the
+    // reason. A FIFO, device or folder is refused at once, without waiting. A recovery journal
+    // kept aside (RecordJournal) opens as a table of the record table's own structure.
     void Open(const std::string& path);
+    // True when path names the file this table holds open.
+    bool HoldsFile(const std::string& path) const;
+    // Takes over what other holds (its file, lock and rows); the current table is closed
+    // first and other is left closed and empty.
+    void TakeOver(RecordTable& other);
     // Releases the file and its lock. The rows stay readable until the next Open or Empty.
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
@@ -76,6 +83,11 @@ public:
     // Removes every row, the file's and the appended ones; the file itself is not touched.
     void Empty();
 
+    // The language of the texts as the file declared it (carried into a Paradox copy).
+    uint16_t CodePage() const { return codePage_; }
+    uint8_t SortOrder() const { return sortOrder_; }
+    const std::string& SortOrderName() const { return sortOrderName_; }
+
     // Bytes held for the rows.
     size_t BytesAllocated() const { return rows_.BytesAllocated(); }
 
@@ -88,6 +100,9 @@ private:
     RowStore rows_;
     size_t fileRows_ = 0;
     int colField_[7] = {-1, -1, -1, -1, -1, -1, -1};
+    uint16_t codePage_ = 0;
+    uint8_t sortOrder_ = 0;
+    std::string sortOrderName_;
 };
 
 // ---- date-time helpers (floating days since 1899-12-30, local time) ----

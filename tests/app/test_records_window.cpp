@@ -5,7 +5,17 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
+#include <QTimer>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
@@ -43,6 +53,14 @@ protected:
         Ui::AskSaveBeforeExit = [this] {
             ++exitQuestions_;
             return exitChoice_;
+        };
+        Ui::AskSaveRows = [this](const QString& q) {
+            rowQuestions_.push_back(q.toStdString());
+            return rowsChoice_;
+        };
+        Ui::AskYesNo = [this](const QString& q) {
+            yesNoQuestions_.push_back(q.toStdString());
+            return restoreAnswer_;
         };
         Ui::QuitApplication = [this] { ++quitCalls_; };
     }
@@ -82,6 +100,9 @@ protected:
     std::vector<std::string> messages_, errors_, filters_;
     std::string openName_, saveName_, defaultExt_;
     Ui::ExitChoice exitChoice_ = Ui::ExitChoice::Discard;
+    Ui::ExitChoice rowsChoice_ = Ui::ExitChoice::Discard;
+    std::vector<std::string> rowQuestions_, yesNoQuestions_;
+    bool restoreAnswer_ = false;
     int exitQuestions_ = 0;
     int quitCalls_ = 0;
 };
@@ -116,6 +137,13 @@ TEST_F(RecordsWindow, MissingTableIsReportedAndStartUpGoesOn) {
     EXPECT_THROW(Reading("1"), TableError);
     EXPECT_NO_THROW(Reading("2"));
     EXPECT_EQ(GridRows(), 0);
+    // The window says plainly that it is not recording, and the log has one line about it.
+    EXPECT_TRUE(w_->RecordStateLabel->isVisibleTo(w_.get()));
+    EXPECT_TRUE(w_->RecordStateLabel->text().contains(QStringLiteral("NOT RECORDING")));
+    int lines = 0;
+    for (int i = 0; i < w_->HistoryListBox->count(); ++i)
+        lines += w_->HistoryListBox->item(i)->text().startsWith(QStringLiteral("Not recording")) ? 1 : 0;
+    EXPECT_EQ(lines, 1);
 }
 
 TEST_F(RecordsWindow, ReadingsAppendAndTheGridFollows) {
@@ -308,7 +336,7 @@ TEST_F(RecordsWindow, SaveAsTextAsTableAndFailures) {
         {"out.txt", {"save table to specified file: " + txt + " Scuss!"}, true},
         {"out.xls", {"save table to specified file: " + xls + " Scuss!"}, true},
         {"out.db", {}, false},
-        {"missing/out.txt", {"Could not save table to specified file: " + bad}, false},
+        {"missing/out.txt", {"Could not save table to specified file: " + bad + "\nNo such file or directory"}, false},
         {"", {}, false},
     };
     for (const auto& c : cases) {
@@ -359,7 +387,14 @@ TEST_F(RecordsWindow, FailedOpenKeepsTheRowsForTheExitPrompt) {
     Guard([&] { w_->SpeedButton2Click(); });
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find(openName_), std::string::npos) << errors_[0];
-    EXPECT_FALSE(w_->T22GDB->IsOpen());
+    // The new file was checked before the old table was let go: it stays open and recording
+    // goes on into it; nothing was asked.
+    EXPECT_TRUE(w_->T22GDB->IsOpen());
+    EXPECT_TRUE(rowQuestions_.empty());
+    EXPECT_FALSE(w_->RecordStateLabel->isVisibleTo(w_.get()));
+    Reading("after");
+    EXPECT_EQ(GridRows(), 2);
+    EXPECT_EQ(w_->State.RecordsAppended, 2);
     // The exit prompt still offers the recorded reading; saving writes it.
     exitChoice_ = Ui::ExitChoice::Save;
     saveName_ = Path("rescued.txt");
@@ -411,3 +446,245 @@ TEST_F(RecordsWindow, ExitPrompt) {
 }
 
 }  // namespace
+
+// ---- the real file dialogs ----
+
+namespace {
+// The names the dialog lists in its folder, once its folder has been read.
+QStringList Listed(QFileDialog& dlg) {
+    auto* view = dlg.findChild<QListView*>(QStringLiteral("listView"));
+    if (!view) return {QStringLiteral("<no list view>")};
+    QStringList names;
+    // The folder is read in the background: wait for its entries (bounded, not timed).
+    for (int i = 0; i < 200; ++i) {
+        QTest::qWait(10);
+        names.clear();
+        const QModelIndex root = view->rootIndex();
+        for (int r = 0; r < view->model()->rowCount(root); ++r) names << view->model()->index(r, 0, root).data().toString();
+        if (!names.isEmpty() && i > 20) break;
+    }
+    names.sort();
+    return names;
+}
+
+void Touch(const QString& path, const QByteArray& bytes = "x") {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+}  // namespace
+
+TEST_F(RecordsWindow, FileDialogFiltersKeepTheCaptionsAndMatchWithoutCase) {
+    EXPECT_EQ(Ui::FileDialogFilters(QString::fromLatin1(TFCOMM::OpenDialog1Filter)),
+              (QStringList{QStringLiteral("access data files (*.DB)"), QStringLiteral("All files (*.*)")}));
+    EXPECT_EQ(Ui::FileDialogFilters(QString::fromLatin1(TFCOMM::SaveDialog2Filter)),
+              (QStringList{QStringLiteral("Excel File(*.xls)"), QStringLiteral("DB File(*.db)"), QStringLiteral("Txt File(*.txt)"),
+                           QStringLiteral("All File(*.*)")}));
+    Touch(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+    Touch(dir_.filePath(QStringLiteral("old.db")));
+    Touch(dir_.filePath(QStringLiteral("notes.txt")));
+    std::unique_ptr<QFileDialog> dlg(MakeFileDialog(nullptr, QString::fromLatin1(TFCOMM::OpenDialog1Filter), false));
+    EXPECT_TRUE(dlg->testOption(QFileDialog::DontUseNativeDialog));
+    dlg->setDirectory(dir_.path());
+    dlg->show();
+    EXPECT_EQ(Listed(*dlg), (QStringList{QStringLiteral("Ms35fdb.DB"), QStringLiteral("old.db")}));
+    auto* types = dlg->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_NE(types, nullptr);
+    ASSERT_EQ(types->count(), 2);
+    EXPECT_EQ(types->itemText(0), QStringLiteral("access data files (*.DB)"));
+    types->setCurrentIndex(1);
+    emit types->activated(1);  // as a click on the entry
+    EXPECT_EQ(Listed(*dlg), (QStringList{QStringLiteral("Ms35fdb.DB"), QStringLiteral("notes.txt"), QStringLiteral("old.db")}));
+    dlg->hide();
+}
+
+// Save through the window's own dialog: choosing "DB File(*.db)" and typing run5 writes
+// run5.db as a Paradox copy.
+TEST_F(RecordsWindow, SaveDialogTakesTheChosenFiltersExtension) {
+    Start();
+    Reading("1.5");
+    // The real save dialog; every other hook stays quiet.
+    const auto quietMessage = Ui::ShowMessage, quietError = Ui::ShowError;
+    const auto quietRows = Ui::AskSaveRows;
+    const auto quietYesNo = Ui::AskYesNo;
+    const auto quietExit = Ui::AskSaveBeforeExit;
+    const auto quietQuit = Ui::QuitApplication;
+    Ui::ResetHooks();
+    Ui::ShowMessage = quietMessage;
+    Ui::ShowError = quietError;
+    Ui::AskSaveRows = quietRows;
+    Ui::AskYesNo = quietYesNo;
+    Ui::AskSaveBeforeExit = quietExit;
+    Ui::QuitApplication = quietQuit;
+    bool driven = false;
+    QStringList listed;
+    Touch(dir_.filePath(QStringLiteral("earlier.DB")));
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dlg) return;
+        dlg->setDirectory(dir_.path());
+        auto* types = dlg->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        types->setCurrentIndex(1);  // "DB File(*.db)", chosen as a click does
+        emit types->activated(1);
+        listed = Listed(*dlg);
+        auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        edit->setText(QStringLiteral("run5"));
+        driven = true;
+        QMetaObject::invokeMethod(dlg, "accept", Qt::QueuedConnection);
+    });
+    w_->saveasClick();
+    ASSERT_TRUE(driven);
+    // "DB File(*.db)" lists the tables whatever the case of their extension.
+    EXPECT_TRUE(listed.contains(QStringLiteral("earlier.DB"))) << listed.join(' ').toStdString();
+    EXPECT_TRUE(listed.contains(QStringLiteral("Ms35fdb.DB"))) << listed.join(' ').toStdString();
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+    ASSERT_TRUE(QFile::exists(QString::fromStdString(Path("run5.db")))) << QDir(dir_.path()).entryList().join(' ').toStdString();
+    RecordTable copy;
+    copy.Open(Path("run5.db"));
+    ASSERT_EQ(copy.RowCount(), 1u);
+    EXPECT_EQ(copy.CellText(0, ColValue), "1.5");
+}
+
+// ---- unsaved rows are not thrown away without asking ----
+
+TEST_F(RecordsWindow, NewAndOpenAskBeforeUnsavedRowsGo) {
+    Start();
+    saveName_ = Path("other.db");
+    w_->saveasClick();  // an empty table to open
+    struct Case {
+        const char* what;
+        bool open;  // Open, else New
+        Ui::ExitChoice choice;
+        const char* saveAs;
+        int rowsAfter;
+        bool deletedBox;
+    };
+    const Case cases[] = {
+        {"New, cancel", false, Ui::ExitChoice::Cancel, "", 2, false},
+        {"New, discard", false, Ui::ExitChoice::Discard, "", 0, true},
+        {"New, save", false, Ui::ExitChoice::Save, "saved-new.txt", 0, true},
+        {"New, save dialog cancelled", false, Ui::ExitChoice::Save, "", 2, false},
+        {"Open, cancel", true, Ui::ExitChoice::Cancel, "", 2, false},
+        {"Open, discard", true, Ui::ExitChoice::Discard, "", 0, false},
+        {"Open, save", true, Ui::ExitChoice::Save, "saved-open.txt", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        w_->T22GDB->Open(Path("Ms35fdb.DB"));
+        w_->Data1->Refresh();
+        Reading("a");
+        Reading("b");
+        rowQuestions_.clear();
+        messages_.clear();
+        rowsChoice_ = c.choice;
+        saveName_ = *c.saveAs ? Path(c.saveAs) : std::string();
+        openName_ = Path("other.db");
+        if (c.open) w_->OpenDataFiles->click();
+        else w_->RecordNew->click();
+        ASSERT_EQ(rowQuestions_.size(), 1u);
+        EXPECT_EQ(GridRows(), c.rowsAfter);
+        const bool deleted = std::find(messages_.begin(), messages_.end(), " Record deleted ") != messages_.end();
+        EXPECT_EQ(deleted, c.deletedBox);
+        if (*c.saveAs) EXPECT_NE(ReadAll(saveName_).find("\ta\t"), std::string::npos);
+        if (c.rowsAfter == 0) {
+            // Nothing unsaved is left: the next New or Open asks nothing.
+            rowQuestions_.clear();
+            w_->RecordNew->click();
+            EXPECT_TRUE(rowQuestions_.empty());
+        } else {
+            w_->RecordsUnsaved = false;
+            w_->RecordNew->click();
+        }
+    }
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
+// ---- the recovery journal ----
+
+TEST_F(RecordsWindow, JournalRowsAreOfferedAtTheNextStart) {
+    for (bool restore : {true, false}) {
+        SCOPED_TRACE(restore ? "restored" : "declined");
+        w_.reset();
+        QFile::remove(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+        Start();
+        yesNoQuestions_.clear();
+        Reading("1.1");
+        Reading("2.2");
+        Reading("3.3");
+        // The program ends without a clean exit (killed, logged out): the journal stays.
+        w_.reset();
+        restoreAnswer_ = restore;
+        QFile::remove(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+        Start();
+        ASSERT_EQ(yesNoQuestions_.size(), 1u);
+        const std::string& q = yesNoQuestions_[0];
+        EXPECT_EQ(q.rfind("3 readings recorded on ", 0), 0u) << q;
+        EXPECT_NE(q.find(" from "), std::string::npos) << q;
+        EXPECT_NE(q.find(" were not saved. Restore them?"), std::string::npos) << q;
+        if (restore) {
+            ASSERT_EQ(GridRows(), 3);
+            EXPECT_EQ(Cell(2, 3), QStringLiteral("3.3"));
+            EXPECT_TRUE(w_->RecordsUnsaved);
+            Reading("4.4");
+            EXPECT_EQ(Cell(3, 0), QStringLiteral("4"));
+            // Saved: the journal is gone, the next start asks nothing.
+            saveName_ = Path("all.txt");
+            w_->saveasClick();
+            w_.reset();
+            yesNoQuestions_.clear();
+            QFile::remove(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+            Start();
+            EXPECT_TRUE(yesNoQuestions_.empty());
+        } else {
+            EXPECT_EQ(GridRows(), 0);
+            // The declined rows are kept in a file that opens (and converts) as a table.
+            const QStringList kept = QDir(dir_.path()).entryList({QStringLiteral("*.unsaved-*.journal")}, QDir::Files);
+            ASSERT_EQ(kept.size(), 1) << kept.join(' ').toStdString();
+            RecordTable t;
+            t.Open(dir_.filePath(kept[0]).toStdString());
+            ASSERT_EQ(t.RowCount(), 3u);
+            EXPECT_EQ(t.CellText(1, ColValue), "2.2");
+            QFile::remove(dir_.filePath(kept[0]));
+        }
+        // A clean exit with nothing unsaved leaves no journal.
+        w_->BtExit1Click();
+        EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("Ms35fdb.DB.journal"))));
+    }
+}
+
+// SIGTERM (a logout, a kill) ends the program as before, but the rows wait in the journal.
+TEST_F(RecordsWindow, TerminateSignalLeavesTheRowsInTheJournal) {
+    Start();
+    const std::string journal = Path("Ms35fdb.DB.journal");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
+        ::raise(SIGTERM);
+        // The window's thread writes the journal out and lets the signal end the process.
+        for (int i = 0; i < 500; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            ::usleep(10000);
+        }
+        _exit(7);  // not ended by the signal
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(RecordJournal::Read(journal, nullptr).rows, 5u);
+}
+
+// A journal met at a start whose record table does not open is set aside, not cleared by
+// that run's exit.
+TEST_F(RecordsWindow, JournalIsKeptWhenTheTableDoesNotOpen) {
+    Start();
+    Reading("5.5");
+    w_.reset();  // ended without a clean exit
+    QFile::remove(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+    Start(false);
+    EXPECT_TRUE(yesNoQuestions_.empty());
+    w_->BtExit1Click();
+    const QStringList kept = QDir(dir_.path()).entryList({QStringLiteral("*.unsaved-*.journal")}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1) << QDir(dir_.path()).entryList().join(' ').toStdString();
+    EXPECT_EQ(RecordJournal::Read(dir_.filePath(kept[0]).toStdString(), nullptr).rows, 1u);
+}

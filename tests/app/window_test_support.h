@@ -16,6 +16,8 @@ struct QuietUi {
         Ui::ShowMessage = [this](const QString& t) { messages.push_back(t); };
         Ui::ShowError = [this](const QString& t) { errors.push_back(t); };
         Ui::AskSaveBeforeExit = [] { return Ui::ExitChoice::Discard; };
+        Ui::AskSaveRows = [](const QString&) { return Ui::ExitChoice::Discard; };
+        Ui::AskYesNo = [](const QString&) { return false; };
         Ui::QuitApplication = [this] { quitCalls++; };
     }
     ~QuietUi() { Ui::ResetHooks(); }

@@ -92,10 +92,16 @@ TEST(OpenTable, DamagedOrForeignFilesGiveAClearErrorAndKeepTheRowsBefore) {
         if (c.content != "<none>") WriteFileText(path, c.content);
         std::string msg;
         EXPECT_TRUE(ErrorContains([&] { t.Open(path); }, {path, c.reason}, &msg)) << msg;
-        EXPECT_FALSE(t.IsOpen());
-        // The rows recorded before are still there to be saved.
+        // The new file is checked before the old table is let go: it stays open and recording
+        // goes on into it.
+        EXPECT_TRUE(t.IsOpen());
+        EXPECT_EQ(t.FileName(), good);
         ASSERT_EQ(t.RowCount(), 1u);
         EXPECT_EQ(t.CellText(0, ColValue), "9.9");
+        AppendAt(t, 8, 1, 2, 4, MakeReading("9.8", "AC", "V", "", 98));
+        ASSERT_EQ(t.RowCount(), 2u);
+        t.Empty();
+        AppendAt(t, 7, 1, 2, 3, MakeReading("9.9", "AC", "V", "", 99));
         const std::string saved = scratch.Path("kept.txt");
         SaveTable(t, saved);
         EXPECT_EQ(ReadFileText(saved), "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n7\t01:02:03\tAC\t9.9\tV\t\r\n");
@@ -177,8 +183,9 @@ TEST(SaveForm, TheExtensionChoosesTheForm) {
         SaveForm form;
     };
     const Case cases[] = {
-        {"/tmp/a.db", ".db", SaveForm::Paradox},      {"/tmp/a.DB", ".DB", SaveForm::Text},
-        {"/tmp/a.Db", ".Db", SaveForm::Text},         {"/tmp/a.xls", ".xls", SaveForm::Text},
+        {"/tmp/a.db", ".db", SaveForm::Paradox},      {"/tmp/a.DB", ".DB", SaveForm::Paradox},
+        {"/tmp/a.Db", ".Db", SaveForm::Paradox},      {"/tmp/a.xls", ".xls", SaveForm::Text},
+        {"/tmp/a.dB", ".dB", SaveForm::Paradox},      {"/tmp/a.dbf", ".dbf", SaveForm::Text},
         {"/tmp/a.txt", ".txt", SaveForm::Text},       {"/tmp/a", "", SaveForm::Text},
         {"/tmp/dir.db/a", "", SaveForm::Text},        {"/tmp/a.b.db", ".db", SaveForm::Paradox},
         {"a.db", ".db", SaveForm::Paradox},           {"/tmp/.db", ".db", SaveForm::Paradox},
@@ -210,7 +217,7 @@ TEST(TextForm, ByteExact) {
         RecordTable t;
         t.Open(scratch.Copy("paradox/Ms35fdb.DB", "Ms35fdb.DB"));
         for (const auto& [no, r] : c.rows) AppendAt(t, no, 13, 5, 9, r);
-        for (const char* name : {"out.txt", "out.xls", "out.DB"}) {
+        for (const char* name : {"out.txt", "out.xls", "out.TXT"}) {
             const std::string path = scratch.Path(name);
             const SaveOutcome o = SaveTable(t, path);
             EXPECT_EQ(o.form, SaveForm::Text);

@@ -193,16 +193,26 @@ TEST_F(Gates, ConversionErrorOfTheIntervalStopsBeforeTheRow) {
     }
 }
 
-TEST_F(Gates, ClosedTableRefusesTheRowAfterTheCounters) {
+// A reading the closed table could not take is not counted: after more than "limit" such
+// readings, a table that opens again still records.
+TEST_F(Gates, ClosedTableRefusesTheRowWithoutCountingIt) {
+    const std::string path = table.FileName();
     table.Close();
-    try {
-        rec.Offer(Value("1"));
-        ADD_FAILURE() << "no error";
-    } catch (const TableError& e) {
-        EXPECT_NE(std::string(e.what()).find("not open"), std::string::npos) << e.what();
+    rec.Options.RecordLimit = 5;
+    for (int i = 0; i < 8; ++i) {
+        try {
+            rec.Offer(Value(std::to_string(i)));
+            ADD_FAILURE() << "no error";
+        } catch (const TableError& e) {
+            EXPECT_NE(std::string(e.what()).find("not open"), std::string::npos) << e.what();
+        }
     }
-    EXPECT_EQ(rec.RecordsAppended, 1);
+    EXPECT_EQ(rec.RecordsAppended, 0);
     EXPECT_EQ(rec.RecordNo, 1);
+    table.Open(path);
+    EXPECT_EQ(rec.Offer(Value("9")), GateResult::Appended);
+    EXPECT_EQ(table.RowCount(), 1u);
+    EXPECT_EQ(table.CellText(0, ColNo), "1");
 }
 
 TEST(RecallStamp, StepsCarryAndWrap) {
