@@ -12,4 +12,7 @@ struct AppOptions {
     std::string com1Path;
     // Working folder holding the record table file; empty: the current folder.
     std::string dataDir;
+    // Empty record table copied into the working folder when it holds none; empty: the one
+    // installed with the program (FindRecordTableTemplate).
+    std::string tableTemplate;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/application.h"
+#include "app/startfolder.h"
 #include "app/tfcomm.h"
 
 namespace {
@@ -29,6 +30,7 @@ void PrintHelp() {
         "  ms42k                 open the window\n"
         "  ms42k --simulate      open the window with a simulated cable and meter plugged in\n"
         "  ms42k --com1 PATH     use the serial device PATH as COM1 (or set MS42K_COM1=PATH)\n"
+        "  ms42k --user-folder   work in ~/Documents/ms42k (made if missing), as the desktop menu does\n"
         "  ms42k --help          this text\n"
         "  ms42k --version       the version\n",
         MS42K_VERSION);
@@ -81,6 +83,14 @@ int RunMain(int argc, char** argv) {
         }
         if (a == "--com1" && i + 1 < rest.size()) {
             options.com1Path = rest[++i];
+            continue;
+        }
+        if (a == "--user-folder") {
+            const QString problem = EnterUserWorkFolder();
+            if (!problem.isEmpty()) {
+                std::fprintf(stderr, "ms42k: %s\n", problem.toLocal8Bit().constData());
+                return 1;
+            }
             continue;
         }
         if (ApplyWindowOption(a, options)) continue;

@@ -8,6 +8,7 @@
 #include <QTableView>
 
 #include "app/application.h"
+#include "app/startfolder.h"
 #include "app/tfcomm.h"
 #include "meter/convert.h"
 #include "records/datafiles.h"
@@ -104,8 +105,17 @@ void TFCOMM::BindRecordsHandlers() {
 }
 
 void TFCOMM::StartupOpenRecordTable() {
-    // A missing or unreadable table is reported and start-up goes on with the table closed.
-    Guard([this] { T22GDB->Open(RecordTablePath(Options.dataDir)); });
+    // A folder without the table gets the empty one from the template installed with the
+    // program. A missing (no template) or unreadable table is reported and start-up goes on
+    // with the table closed.
+    Guard([this] {
+        const std::string path = RecordTablePath(Options.dataDir);
+        const QString tmpl = Options.tableTemplate.empty() ? FindRecordTableTemplate()
+                                                           : QString::fromStdString(Options.tableTemplate);
+        const QString created = CreateRecordTableFromTemplate(QString::fromStdString(path), tmpl);
+        if (!created.isEmpty()) Log(created);
+        T22GDB->Open(path);
+    });
     Data1->Refresh();
     FollowLastRow(*this);
 }
