@@ -60,6 +60,7 @@ fresh_cleanup() {
 fresh_make() {
   local parent=${1:-/var/tmp} tar d
   [ "$(id -u)" -eq 0 ] || fresh_die "needs root (chroot and mounts)"
+  fresh_need_mmdebstrap
   tar=$(fresh_base_tarball) || fresh_die "no base tarball, so no fresh Debian 12 chroot"
   FRESH_ROOT=$(mktemp -d "$parent/ms42k-chroot.XXXXXX") || fresh_die "cannot create a folder in $parent"
   tar -xf "$tar" -C "$FRESH_ROOT" || fresh_die "cannot unpack $tar into $FRESH_ROOT"
