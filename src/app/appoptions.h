@@ -12,4 +12,9 @@ struct AppOptions {
     std::string com1Path;
     // Working folder holding the record table file; empty: the current folder.
     std::string dataDir;
+    // Empty record table copied into the working folder when it holds none; empty: the one
+    // installed with the program (FindRecordTableTemplate).
+    std::string tableTemplate;
+    // Work in the user's own folder for the table and saved files (the desktop menu's start).
+    bool userFolder = false;
 };

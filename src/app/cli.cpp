@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/application.h"
+#include "app/startfolder.h"
 #include "app/tfcomm.h"
 
 namespace {
@@ -35,6 +36,7 @@ void PrintHelp() {
         "  ms42k                 open the window\n"
         "  ms42k --simulate      open the window with a simulated cable and meter plugged in\n"
         "  ms42k --com1 PATH     use the serial device PATH as COM1 (or set MS42K_COM1=PATH)\n"
+        "  ms42k --user-folder   work in ~/Documents/ms42k (made if missing), as the desktop menu does\n"
         "  ms42k --help          this text\n"
         "  ms42k --version       the version\n",
         MS42K_VERSION);
@@ -123,7 +125,8 @@ int ParseWindowArgs(const CliArgs& args, AppOptions& options) {
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption simulate(QStringLiteral("simulate"));
     const QCommandLineOption com1(QStringLiteral("com1"), QString(), QStringLiteral("PATH"));
-    parser.addOptions({help, version, simulate, com1});
+    const QCommandLineOption userFolder(QStringLiteral("user-folder"));
+    parser.addOptions({help, version, simulate, com1, userFolder});
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const bool parsed = parser.parse(ParserInput("ms42k", args));
     if (parsed && parser.isSet(help)) {
@@ -147,6 +150,7 @@ int ParseWindowArgs(const CliArgs& args, AppOptions& options) {
     }
     if (parser.isSet(com1)) options.com1Path = parser.value(com1).toLocal8Bit().toStdString();
     if (parser.isSet(simulate)) ApplyWindowOption("--simulate", options);
+    options.userFolder = parser.isSet(userFolder);
     return -1;
 }
 
@@ -170,5 +174,12 @@ int RunMain(int argc, char** argv) {
         return kExitUsage;
     }
     if (const int status = ParseWindowArgs(rest, options); status >= 0) return status;
+    if (options.userFolder) {
+        const QString problem = EnterUserWorkFolder();
+        if (!problem.isEmpty()) {
+            std::fprintf(stderr, "ms42k: %s\n", problem.toLocal8Bit().constData());
+            return kExitFailure;
+        }
+    }
     return RunWindow(argc > 0 ? 1 : 0, argv, options);
 }

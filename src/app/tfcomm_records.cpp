@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "app/application.h"
+#include "app/startfolder.h"
 #include "app/tfcomm.h"
 #include "meter/convert.h"
 #include "records/datafiles.h"
@@ -289,9 +290,17 @@ void TFCOMM::OfferJournalRestore() {
 }
 
 void TFCOMM::StartupOpenRecordTable() {
-    // A missing or unreadable table is reported and start-up goes on with the table closed.
+    // A folder without the table gets the empty one from the template installed with the
+    // program. A missing (no template) or unreadable table is reported and start-up goes on
+    // with the table closed.
     const std::string tablePath = RecordTablePath(Options.dataDir);
-    Guard([&] { T22GDB->Open(tablePath); });
+    Guard([&] {
+        const QString tmpl = Options.tableTemplate.empty() ? FindRecordTableTemplate()
+                                                           : QString::fromStdString(Options.tableTemplate);
+        const QString created = CreateRecordTableFromTemplate(QString::fromStdString(tablePath), tmpl);
+        if (!created.isEmpty()) Log(created);
+        T22GDB->Open(tablePath);
+    });
     Journal = std::make_unique<RecordJournal>(RecordJournal::PathFor(tablePath));
     Data1->Refresh();
     FollowLastRow(*this);

@@ -74,6 +74,7 @@ protected:
         }
         AppOptions o;
         o.dataDir = dir_.path().toStdString();
+        o.tableTemplate = tableTemplate_;
         w_ = std::make_unique<TFCOMM>(o);
         QCoreApplication::processEvents();
     }
@@ -96,6 +97,7 @@ protected:
     }
 
     QTemporaryDir dir_;
+    std::string tableTemplate_;  // empty: the template installed with the program
     std::unique_ptr<TFCOMM> w_;
     std::vector<std::string> messages_, errors_, filters_;
     std::string openName_, saveName_, defaultExt_;
@@ -127,6 +129,8 @@ TEST_F(RecordsWindow, StartupOpensTheTableAndTheGridShowsItsColumns) {
 }
 
 TEST_F(RecordsWindow, MissingTableIsReportedAndStartUpGoesOn) {
+    // Without a template to make it from, the missing table stays missing.
+    tableTemplate_ = Path("no-such-template.DB");
     Start(false);
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find("Ms35fdb.DB"), std::string::npos) << errors_[0];
