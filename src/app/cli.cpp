@@ -129,6 +129,7 @@ int ParseWindowArgs(const CliArgs& args, AppOptions& options) {
     parser.addOptions({help, version, simulate, com1, userFolder});
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const bool parsed = parser.parse(ParserInput("ms42k", args));
+    options.userFolder = parsed && parser.isSet(userFolder);
     if (parsed && parser.isSet(help)) {
         PrintHelp();
         return kExitOk;
@@ -150,7 +151,6 @@ int ParseWindowArgs(const CliArgs& args, AppOptions& options) {
     }
     if (parser.isSet(com1)) options.com1Path = parser.value(com1).toLocal8Bit().toStdString();
     if (parser.isSet(simulate)) ApplyWindowOption("--simulate", options);
-    options.userFolder = parser.isSet(userFolder);
     return -1;
 }
 
@@ -173,7 +173,10 @@ int RunMain(int argc, char** argv) {
         std::fprintf(stderr, "ms42k: unknown subcommand '%s' (see ms42k --help)\n", rest[0].c_str());
         return kExitUsage;
     }
-    if (const int status = ParseWindowArgs(rest, options); status >= 0) return status;
+    const int status = ParseWindowArgs(rest, options);
+    if (status == kExitUsage) return status;
+    // The user's folder is entered before --version answers, so the desktop entry's command
+    // line can be tried without opening the window.
     if (options.userFolder) {
         const QString problem = EnterUserWorkFolder();
         if (!problem.isEmpty()) {
@@ -181,5 +184,6 @@ int RunMain(int argc, char** argv) {
             return kExitFailure;
         }
     }
+    if (status >= 0) return status;
     return RunWindow(argc > 0 ? 1 : 0, argv, options);
 }

@@ -590,7 +590,9 @@ TEST_F(RecordsWindow, NewAndOpenAskBeforeUnsavedRowsGo) {
         EXPECT_EQ(GridRows(), c.rowsAfter);
         const bool deleted = std::find(messages_.begin(), messages_.end(), " Record deleted ") != messages_.end();
         EXPECT_EQ(deleted, c.deletedBox);
-        if (*c.saveAs) EXPECT_NE(ReadAll(saveName_).find("\ta\t"), std::string::npos);
+        if (*c.saveAs) {
+            EXPECT_NE(ReadAll(saveName_).find("\ta\t"), std::string::npos);
+        }
         if (c.rowsAfter == 0) {
             // Nothing unsaved is left: the next New or Open asks nothing.
             rowQuestions_.clear();
@@ -685,6 +687,7 @@ TEST_F(RecordsWindow, JournalIsKeptWhenTheTableDoesNotOpen) {
     Reading("5.5");
     w_.reset();  // ended without a clean exit
     QFile::remove(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
+    tableTemplate_ = Path("no-such-template.DB");  // the table stays missing
     Start(false);
     EXPECT_TRUE(yesNoQuestions_.empty());
     w_->BtExit1Click();

@@ -72,7 +72,7 @@ TEST(Journal, RowsComeBackAsWrittenAndATornTailIsDropped) {
     EXPECT_EQ(back.back().Value.substr(0, 64), std::string(64, '9'));  // an overlong text is cut, the row kept
     // The process died in the middle of a record: the complete ones before it are kept.
     const off_t good = SizeOf(path);
-    for (const std::string tail : {std::string("\x30\x01\x02", 3), std::string(1, '\x15'), std::string(40, '\xFF')}) {
+    for (const std::string& tail : {std::string("\x30\x01\x02", 3), std::string(1, '\x15'), std::string(40, '\xFF')}) {
         SCOPED_TRACE(tail.size());
         ASSERT_EQ(::truncate(path.c_str(), good), 0);
         FILE* f = std::fopen(path.c_str(), "ab");
