@@ -8,49 +8,30 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 shot=${1:-$repo/docs/img/desktop-start.png}
 tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+. "$repo/scripts/desktop-lib.sh"
+trap 'end_desktop; rm -rf "$tmp"' EXIT
 cmake --install "$repo/build" --prefix "$tmp/usr" >/dev/null
 entry=$tmp/usr/share/applications/ms42k.desktop
 exec_line=$(sed -n 's/^Exec=//p' "$entry" | sed 's/ *%[fFuUdDnNickvm]//g')
 path_line=$(sed -n 's/^Path=//p' "$entry")
 echo "desktop-start: Exec=$exec_line${path_line:+  Path=$path_line}"
 
-disp=90
-while [ -e /tmp/.X11-unix/X$disp ] || [ -e /tmp/.X$disp-lock ]; do disp=$((disp + 1)); done
-export DISPLAY=:$disp HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run PATH=$tmp/usr/bin:$PATH
+export HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run PATH=$tmp/usr/bin:$PATH
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || { echo "desktop-start: Xvfb did not start"; exit 1; }
-openbox >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+start_desktop 1024x768 "$tmp" || { echo "desktop-start: no desktop to start it on"; exit 1; }
 # A desktop starts the entry from the user's home unless Path= says otherwise.
 read -r -a cmd <<<"$exec_line"
 (cd "${path_line:-$HOME}" && exec "${cmd[@]}") >"$tmp/ms42k.log" 2>&1 &
-pids+=($!)
-wid=""
-for _ in $(seq 100); do
-  wid=$(xdotool search --onlyvisible --name "MS42K" 2>/dev/null | head -1 || true)
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
-[ -n "$wid" ] || { cat "$tmp/ms42k.log"; echo "desktop-start: the window did not appear"; exit 1; }
+program=$!
+keep_pid $program
+wid=$(wait_window "MS42K") || { cat "$tmp/ms42k.log"; echo "desktop-start: the window did not appear"; exit 1; }
 sleep 1
 # Taller than at start, so that the log strip below the grid is in view.
 xdotool windowsize "$wid" 717 700
 sleep 2
 import -window root "$shot"
 echo "desktop-start: screenshot $shot"
-echo "desktop-start: the program's working folder: $(readlink "/proc/${pids[2]}/cwd" | sed "s|^$HOME|~|")"
+echo "desktop-start: the program's working folder: $(readlink "/proc/$program/cwd" | sed "s|^$HOME|~|")"
 ls -l "$HOME/Documents/ms42k"
 [ -s "$HOME/Documents/ms42k/Ms35fdb.DB" ] || { echo "desktop-start: no record table in ~/Documents/ms42k"; exit 1; }
 cmp -s "$HOME/Documents/ms42k/Ms35fdb.DB" "$tmp/usr/share/ms42k/Ms35fdb.DB" && echo "desktop-start: table made from the installed template"

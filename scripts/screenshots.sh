@@ -19,37 +19,16 @@ fi
 [ -x "$repo/build/ms42k" ] || { echo "screenshots: build the program first (cmake --build build --target ms42k)"; exit 1; }
 
 tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-# A free display number.
-disp=90
-while [ -e /tmp/.X11-unix/X$disp ] || [ -e /tmp/.X$disp-lock ]; do disp=$((disp + 1)); done
-export DISPLAY=:$disp HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run
+. "$repo/scripts/desktop-lib.sh"
+trap 'end_desktop; rm -rf "$tmp"' EXIT
+export HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$tmp/work" && chmod 700 "$XDG_RUNTIME_DIR"
-Xvfb "$DISPLAY" -screen 0 1024x720x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || { cat "$tmp/xvfb.log"; echo "screenshots: Xvfb did not start"; exit 1; }
-openbox >"$tmp/openbox.log" 2>&1 &
-pids+=($!)
-sleep 1
+start_desktop 1024x720 "$tmp" || { echo "screenshots: no desktop to take them on"; exit 1; }
 
 # The window as a first start in an empty folder, with the simulated cable plugged in.
 (cd "$tmp/work" && exec "$repo/build/ms42k" --simulate) >"$tmp/ms42k.log" 2>&1 &
-pids+=($!)
-wid=""
-for _ in $(seq 100); do
-  wid=$(xdotool search --onlyvisible --name "MS42K" 2>/dev/null | head -1 || true)
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
-[ -n "$wid" ] || { cat "$tmp/ms42k.log"; echo "screenshots: the window did not appear"; exit 1; }
+keep_pid $!
+wid=$(wait_window "MS42K") || { cat "$tmp/ms42k.log"; echo "screenshots: the window did not appear"; exit 1; }
 sleep 2
 shot() { import -window root "$out/$1"; echo "screenshots: $out/$1"; }
 shot first-start.png
