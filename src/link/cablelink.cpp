@@ -4,27 +4,14 @@
 #include <cstring>
 
 namespace cable {
-namespace {
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-void AppendHex(std::string& out, uint8_t b) {
-    out.push_back(kHexDigits[b >> 4]);
-    out.push_back(kHexDigits[b & 0x0F]);
-}
-}  // namespace
-
-std::string HexText(const uint8_t* bytes, size_t count) {
-    std::string out;
-    out.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) AppendHex(out, bytes[i]);
-    return out;
-}
+std::string HexText(const uint8_t* bytes, size_t count) { return BytesToHex(bytes, count); }
 
 std::string HexBytesLine(const uint8_t* bytes, size_t count) {
     std::string out;
     out.reserve(count * 3);
     for (size_t i = 0; i < count; ++i) {
-        AppendHex(out, bytes[i]);
+        AppendHexByte(out, bytes[i]);
         out.push_back(' ');
     }
     return out;
@@ -32,15 +19,10 @@ std::string HexBytesLine(const uint8_t* bytes, size_t count) {
 
 std::string ReportLine(uint8_t reportId, const uint8_t* data, uint16_t size) {
     std::string line = "R ";
-    AppendHex(line, reportId);
+    AppendHexByte(line, reportId);
     line += "  ";
     line += HexBytesLine(data, size);
     return line;
-}
-
-bool IsCompleteFrame(const std::string& frameHex) {
-    return (frameHex.size() == kReadingFrameChars || frameHex.size() == kWaveformFrameChars) &&
-           frameHex.compare(0, 2, "5A") == 0;
 }
 
 ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* data, uint16_t size) {
@@ -61,7 +43,7 @@ ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* da
         // A burst already longer than the longest frame can never make one: like the frame
         // text, it is not grown further, so a stream of reports that all carry meter data
         // cannot fill memory. (It stays too long to pass for a frame.)
-        if (v.BurstText.size() > kWaveformFrameChars) {
+        if (v.BurstText.size() > kWaveFrameChars) {
             out.meterData = true;
             return out;
         }
@@ -83,7 +65,7 @@ ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* da
         } else {
             // A text already longer than the longest frame can never become complete again;
             // it is not grown further, so a stream without frame starts cannot fill memory.
-            if (v.FrameHex.size() <= kWaveformFrameChars) {
+            if (v.FrameHex.size() <= kWaveFrameChars) {
                 v.FrameHex += v.BurstText;
                 out.appended = true;
             }

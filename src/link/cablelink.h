@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "meter/meterframe.h"
+
 namespace cable {
 
 // The cable's HID product string; the cable reports no serial number.
@@ -33,10 +35,6 @@ inline constexpr int32_t kIdleReportsGiveUp = 3000;
 // The watchdog looks at the counters on every third tick without a decoded frame.
 inline constexpr int32_t kTicksBeforeCheck = 2;
 
-// Frame lengths in hex characters (41- and 361-byte frames).
-inline constexpr size_t kReadingFrameChars = 82;
-inline constexpr size_t kWaveformFrameChars = 722;
-
 // Size of the request buffer: report ID and up to 64 report bytes.
 inline constexpr size_t kRequestBufferSize = 65;
 // Length of the feature report (report ID first).
@@ -50,8 +48,9 @@ std::string HexBytesLine(const uint8_t* bytes, size_t count);
 // The text form of an input report: "R " + ID + two blanks, then each data byte followed by a blank.
 std::string ReportLine(uint8_t reportId, const uint8_t* data, uint16_t size);
 
-// True when the frame text is complete: exactly 82 or 722 characters, beginning with "5A".
-bool IsCompleteFrame(const std::string& frameHex);
+// True when the frame text is complete: exactly 82 or 722 characters, beginning with "5A"
+// (the frame format's own rule).
+using ::IsCompleteFrame;
 
 // The variables the burst assembly works on. They live elsewhere (the window's shared
 // state, the logger's own state); this view binds them by reference.
