@@ -76,7 +76,7 @@ struct CableState {
 
 // What one input report did.
 struct ReportOutcome {
-    std::string line;           // the report line
+    std::string line;           // the report line, for the log: empty unless meterData
     bool meterData = false;     // the report carried meter data (its line goes to the log)
     bool burstEnded = false;    // a burst ended with this report
     bool newFrame = false;      // that burst began with "5A" and replaced the frame text
@@ -86,8 +86,9 @@ struct ReportOutcome {
     bool frameComplete = false; // after the burst end the frame text is complete: decode, then request
 };
 
-// Handles one input report: counts, burst text and frame joining. The caller acts on the
-// outcome (log line, memo, serial line, decoder, next request, frame length label).
+// Handles one input report: counts, burst text and frame joining, decided from the report's
+// bytes (the count is data[0] & 0x0F). The caller acts on the outcome (log line, memo, serial
+// line, decoder, next request, frame length label).
 ReportOutcome HandleInputReport(CableVars vars, uint8_t reportId, const uint8_t* data, uint16_t size);
 
 // One tick of the connection watchdog.

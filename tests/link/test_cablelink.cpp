@@ -107,6 +107,9 @@ TEST(HandleInputReport, CountCharacterDecidesDataOrBurstEnd) {
         d.st.IdleSinceRequest = 5;
         const auto out = d.Feed(c.report);
         EXPECT_EQ(out.meterData, c.meterData) << c.name;
+        // The report line is made for the log, which takes only reports with meter data.
+        EXPECT_EQ(out.line, c.meterData ? cable::ReportLine(0, c.report.data(), uint16_t(c.report.size())) : "")
+            << c.name;
         EXPECT_EQ(out.burstEnded, c.endsBurst) << c.name;
         EXPECT_EQ(d.st.IdleReports, c.idleAfter) << c.name;
         EXPECT_EQ(d.st.IdleSinceRequest, c.idleAfter) << c.name;
