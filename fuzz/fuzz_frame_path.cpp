@@ -78,12 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(IsCompleteFrame(st.FrameHex), "a frame reported complete that is not");
         const DecodeResult r = DecodeFrame(st.FrameHex, scale);
         if (!r.Reached(17)) continue;
-        Reading reading;
-        reading.ValueText = r.ValueText;
-        reading.AcDcText = r.AcDcText;
-        reading.SymbolText = r.SymbolText;
-        reading.AutoText = r.AutoText;
-        reading.ValueNum = r.ValueNum;
+        const Reading reading{r.ValueText, r.AcDcText, r.SymbolText, r.AutoText, r.ValueNum};
         const size_t rows = table.RowCount();
         const GateResult g = recorder.Offer(reading, now);
         Check(table.RowCount() == rows + (g == GateResult::Appended ? 1 : 0), "a reading added other than one row");

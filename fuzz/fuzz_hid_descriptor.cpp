@@ -1,6 +1,6 @@
-// libFuzzer target over the HID report-descriptor parser: any bytes parse or are refused,
-// the same way twice, and a descriptor's report lengths never exceed what its items can
-// describe (a report of at most 0xFFFF bits per item, plus the report ID byte).
+// libFuzzer target over the HID report-descriptor parser (a device's descriptor is untrusted
+// input): any bytes parse or are refused without reading past their end, the same way twice,
+// and an empty descriptor is refused.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
