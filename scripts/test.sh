@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-layers.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMS42K_TESTS=ON >/dev/null
 cmake --build build -j"$(nproc)"
 
