@@ -14,7 +14,7 @@ layer_of() {
     meter/*) echo meter_core ;;
     records/*) echo records ;;
     link/*) echo link ;;
-    chart/chartpaging.*) echo chart_core ;;
+    chart/chartpaging.* | chart/reportlayout.*) echo chart_core ;;
     chart/*) echo chart_ui ;;
     app/*) echo app ;;
     *) echo unknown ;;
