@@ -21,8 +21,9 @@ for spec in paradox:30:65536 frame_path:20:4096 hid_descriptor:20:4096 hex_lines
   mkdir -p "$corpus/$name"
   echo "fuzz: $name, $secs s"
   build-fuzz/fuzz/fuzz_"$name" "$corpus/$name" fuzz/corpus/"$name" -max_total_time="$secs" -timeout=5 \
+        -artifact_prefix=build-fuzz/"$name"- \
         -max_len="$maxlen" -print_final_stats=1 2>build-fuzz/fuzz_"$name".log \
-    || { tail -50 build-fuzz/fuzz_"$name".log; echo "fuzz: $name failed"; exit 1; }
+    || { tail -50 build-fuzz/fuzz_"$name".log; echo "fuzz: $name failed (input: build-fuzz/$name-crash-*)"; exit 1; }
   grep -E 'stat::number_of_executed_units' build-fuzz/fuzz_"$name".log || true
 done
 
