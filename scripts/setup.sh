@@ -4,7 +4,7 @@
 set -euo pipefail
 PKGS=(
   build-essential cmake pkg-config git dpkg-dev file desktop-file-utils groff-base
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-serialport-dev libqt6svg6
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6svg6
   libhidapi-dev libudev-dev
   pxlib-dev
   libgtest-dev libgmock-dev libbenchmark-dev

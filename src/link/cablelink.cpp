@@ -4,27 +4,14 @@
 #include <cstring>
 
 namespace cable {
-namespace {
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-void AppendHex(std::string& out, uint8_t b) {
-    out.push_back(kHexDigits[b >> 4]);
-    out.push_back(kHexDigits[b & 0x0F]);
-}
-}  // namespace
-
-std::string HexText(const uint8_t* bytes, size_t count) {
-    std::string out;
-    out.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) AppendHex(out, bytes[i]);
-    return out;
-}
+std::string HexText(const uint8_t* bytes, size_t count) { return BytesToHex(bytes, count); }
 
 std::string HexBytesLine(const uint8_t* bytes, size_t count) {
     std::string out;
     out.reserve(count * 3);
     for (size_t i = 0; i < count; ++i) {
-        AppendHex(out, bytes[i]);
+        AppendHexByte(out, bytes[i]);
         out.push_back(' ');
     }
     return out;
@@ -32,45 +19,33 @@ std::string HexBytesLine(const uint8_t* bytes, size_t count) {
 
 std::string ReportLine(uint8_t reportId, const uint8_t* data, uint16_t size) {
     std::string line = "R ";
-    AppendHex(line, reportId);
+    AppendHexByte(line, reportId);
     line += "  ";
     line += HexBytesLine(data, size);
     return line;
 }
 
-bool IsCompleteFrame(const std::string& frameHex) {
-    return (frameHex.size() == kReadingFrameChars || frameHex.size() == kWaveformFrameChars) &&
-           frameHex.compare(0, 2, "5A") == 0;
-}
-
 ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* data, uint16_t size) {
     ReportOutcome out;
-    out.line = ReportLine(reportId, data, size);
-    // The count character is the low digit of the count byte, character 8 of the line.
-    const bool hasCount = out.line.size() >= 8;
-    const char count = hasCount ? out.line[7] : '\0';
-    if (hasCount) {
+    // The count is the low nibble of the report's first byte; the meter bytes follow it.
+    if (size >= 1) {
         ++v.IdleReports;
         ++v.IdleSinceRequest;
     }
-    if (count >= '1' && count <= '9') {
+    const int count = size >= 1 ? (data[0] & 0x0F) : 0;
+    if (count >= 1 && count <= 9) {
         v.IdleReports = 0;
         v.IdleSinceRequest = 0;
         v.BurstPending = true;
-        const int n = count - '0';
+        out.meterData = true;
+        out.line = ReportLine(reportId, data, size);  // for the log only
         // A burst already longer than the longest frame can never make one: like the frame
         // text, it is not grown further, so a stream of reports that all carry meter data
         // cannot fill memory. (It stays too long to pass for a frame.)
-        if (v.BurstText.size() > kWaveformFrameChars) {
-            out.meterData = true;
-            return out;
-        }
-        // Data[b] occupies characters 3b+7 and 3b+8 of the line; bytes the report lacks add nothing.
-        for (int b = 1; b <= n; ++b) {
-            const size_t pos = size_t(3 * b + 6);  // 0-based
-            if (pos + 2 <= out.line.size()) v.BurstText.append(out.line, pos, 2);
-        }
-        out.meterData = true;
+        if (v.BurstText.size() > kWaveFrameChars) return out;
+        // Meter bytes 1..count; bytes the report lacks add nothing.
+        const int n = std::min<int>(count, size - 1);
+        for (int b = 1; b <= n; ++b) AppendHexByte(v.BurstText, data[b]);
         return out;
     }
     if (v.BurstPending) {
@@ -83,7 +58,7 @@ ReportOutcome HandleInputReport(CableVars v, uint8_t reportId, const uint8_t* da
         } else {
             // A text already longer than the longest frame can never become complete again;
             // it is not grown further, so a stream without frame starts cannot fill memory.
-            if (v.FrameHex.size() <= kWaveformFrameChars) {
+            if (v.FrameHex.size() <= kWaveFrameChars) {
                 v.FrameHex += v.BurstText;
                 out.appended = true;
             }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "meter/meterframe.h"
+
 namespace cable {
 
 // The cable's HID product string; the cable reports no serial number.
@@ -33,10 +35,6 @@ inline constexpr int32_t kIdleReportsGiveUp = 3000;
 // The watchdog looks at the counters on every third tick without a decoded frame.
 inline constexpr int32_t kTicksBeforeCheck = 2;
 
-// Frame lengths in hex characters (41- and 361-byte frames).
-inline constexpr size_t kReadingFrameChars = 82;
-inline constexpr size_t kWaveformFrameChars = 722;
-
 // Size of the request buffer: report ID and up to 64 report bytes.
 inline constexpr size_t kRequestBufferSize = 65;
 // Length of the feature report (report ID first).
@@ -50,8 +48,9 @@ std::string HexBytesLine(const uint8_t* bytes, size_t count);
 // The text form of an input report: "R " + ID + two blanks, then each data byte followed by a blank.
 std::string ReportLine(uint8_t reportId, const uint8_t* data, uint16_t size);
 
-// True when the frame text is complete: exactly 82 or 722 characters, beginning with "5A".
-bool IsCompleteFrame(const std::string& frameHex);
+// True when the frame text is complete: exactly 82 or 722 characters, beginning with "5A"
+// (the frame format's own rule).
+using ::IsCompleteFrame;
 
 // The variables the burst assembly works on. They live elsewhere (the window's shared
 // state, the logger's own state); this view binds them by reference.
@@ -77,7 +76,7 @@ struct CableState {
 
 // What one input report did.
 struct ReportOutcome {
-    std::string line;           // the report line
+    std::string line;           // the report line, for the log: empty unless meterData
     bool meterData = false;     // the report carried meter data (its line goes to the log)
     bool burstEnded = false;    // a burst ended with this report
     bool newFrame = false;      // that burst began with "5A" and replaced the frame text
@@ -87,8 +86,9 @@ struct ReportOutcome {
     bool frameComplete = false; // after the burst end the frame text is complete: decode, then request
 };
 
-// Handles one input report: counts, burst text and frame joining. The caller acts on the
-// outcome (log line, memo, serial line, decoder, next request, frame length label).
+// Handles one input report: counts, burst text and frame joining, decided from the report's
+// bytes (the count is data[0] & 0x0F). The caller acts on the outcome (log line, memo, serial
+// line, decoder, next request, frame length label).
 ReportOutcome HandleInputReport(CableVars vars, uint8_t reportId, const uint8_t* data, uint16_t size);
 
 // One tick of the connection watchdog.

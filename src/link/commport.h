@@ -12,7 +12,9 @@
 // path then reads straight into the driver's one reusable buffer (no intermediate buffering
 // that would allocate or merge ticks), a read returns at once with what the kernel queue holds,
 // a purge drops exactly the kernel queues, and the exclusive open and modem lines are under
-// the driver's control.
+// the driver's control. The tests drive it over pseudo-terminals. A port to another system
+// replaces the termios calls of commport.cpp, commport_baud.cpp and commport_termios.h; this
+// interface stays.
 #include <QBasicTimer>
 #include <QObject>
 #include <array>

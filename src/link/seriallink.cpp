@@ -1,10 +1,11 @@
 #include "link/seriallink.h"
 
+#include "meter/meterframe.h"
+
 namespace seriallink {
 
 namespace {
 constexpr uint8_t kCarriageReturn = 0x0D;
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 }  // namespace
 
 ByteResult FeedByte(uint8_t byte, std::string& loText, std::string& line) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/cablelink.h"
+#include "meter/meterframe.h"
 
 namespace {
 uint64_t Mix(uint64_t x) {
@@ -16,7 +17,6 @@ uint64_t Mix(uint64_t x) {
 // without data.
 constexpr int kMinBurst = 12;
 constexpr int kMaxBurst = 24;
-constexpr size_t kReadingFrameBytes = 41;
 }  // namespace
 
 SimCable::SimCable(SimMeter& meter, uint32_t seed, int answerDelayReports)

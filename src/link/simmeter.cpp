@@ -6,11 +6,16 @@
 #include <cstring>
 
 namespace {
-// A reading frame as the meter sends it; the fields the program reads are overwritten.
-constexpr uint8_t kTemplate[SimMeter::kReadingFrameBytes] = {
-    0x5A, 0x00, 0x03, 0x05, 0x05, 0x59, 0x80, 0x01, 0x01, 0x01, 0x00, 0x06, 0x00, 0x10,
-    0x00, 0x00, 0x0B, 0x00, 0x04, 0x00, 0x00, 0x20, 0x30, 0x30, 0x2E, 0x36, 0x36, 0x20,
-    0x56, 0x20, 0x00, 0x32, 0x2E, 0x30, 0x31, 0x33, 0x6B, 0x48, 0x7A, 0x00, 0x2E};
+// A reading frame as the meter sends it (the built-in test frame); the fields the program
+// reads are overwritten.
+const std::vector<uint8_t>& Template() {
+    static const std::vector<uint8_t> bytes = [] {
+        std::vector<uint8_t> b;
+        HexToBytes(kTestFrameHex, b);
+        return b;
+    }();
+    return bytes;
+}
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kMaxCounts = 3999;  // the meter's display holds 4000 counts
@@ -74,7 +79,7 @@ struct Built {
 Built Build(const SimScene& sc, uint32_t seed, uint64_t k) {
     Built out;
     Frame& f = out.frame;
-    f.assign(std::begin(kTemplate), std::end(kTemplate));
+    f = Template();
 
     // The reading: a slow swing around the scene's centre plus a little noise in the last digit.
     std::string chars;
@@ -178,11 +183,8 @@ std::optional<Frame> SimMeter::ParseHexLine(const std::string& line) {
             if (high >= 0) return std::nullopt;  // a blank inside a byte
             continue;
         }
-        int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else return std::nullopt;
+        const int d = HexDigitValue(c);
+        if (d < 0) return std::nullopt;
         if (high < 0) {
             high = d;
         } else {

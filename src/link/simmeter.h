@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "meter/meterframe.h"
+
 using Frame = std::vector<uint8_t>;
 
 // What the meter shows for one frame, in the program's terms (as a decoded row holds it).
@@ -37,9 +39,9 @@ struct SimScene {
 
 class SimMeter {
 public:
-    static constexpr size_t kReadingFrameBytes = 41;
-    static constexpr size_t kWaveformFrameBytes = 361;
-    static constexpr int kTracePoints = 160;
+    static constexpr size_t kReadingFrameBytes = ::kReadingFrameBytes;
+    static constexpr size_t kWaveformFrameBytes = ::kWaveFrameBytes;
+    static constexpr int kTracePoints = kWaveSamples;
 
     explicit SimMeter(uint32_t seed = 1);
 

@@ -4,9 +4,6 @@
 
 #include "meter/convert.h"
 
-const char* const kTestFrameHex =
-    "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
-
 bool IsCompleteFrame(const std::string& frameHex) {
     const size_t n = frameHex.size();
     return (n == kReadingFrameChars || n == kWaveFrameChars) && frameHex[0] == '5' && frameHex[1] == 'A';
@@ -22,14 +19,14 @@ std::string FrameLowDigit(const std::string& frameHex, int byteIndex) {
     return FrameCharAt(frameHex, size_t(byteIndex) * 2 + 2);
 }
 
-namespace {
-int HexDigit(char c) {
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
+namespace {
 std::string ByteText(const std::string& frameHex, int byteIndex) {
     if (byteIndex < 0) return std::string();
     const size_t start = size_t(byteIndex) * 2;
@@ -43,7 +40,7 @@ bool TryFrameByte(const std::string& frameHex, int byteIndex, int& value) {
     if (text.empty()) return false;
     int v = 0;
     for (char c : text) {
-        const int d = HexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0) return false;
         v = v * 16 + d;
     }
@@ -65,13 +62,9 @@ char FrameChar(const std::string& frameHex, int byteIndex) {
 int SignedFrameByte(int value) { return value <= 128 ? value : value - 256; }
 
 std::string BytesToHex(const uint8_t* data, size_t size) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
-    out.resize(size * 2);
-    for (size_t i = 0; i < size; ++i) {
-        out[2 * i] = kDigits[data[i] >> 4];
-        out[2 * i + 1] = kDigits[data[i] & 0x0F];
-    }
+    out.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) AppendHexByte(out, data[i]);
     return out;
 }
 
@@ -81,8 +74,8 @@ bool HexToBytes(const std::string& hex, std::vector<uint8_t>& bytes) {
     if (hex.size() % 2 != 0) return false;
     std::vector<uint8_t> out(hex.size() / 2);
     for (size_t i = 0; i < out.size(); ++i) {
-        const int hi = HexDigit(hex[2 * i]);
-        const int lo = HexDigit(hex[2 * i + 1]);
+        const int hi = HexDigitValue(hex[2 * i]);
+        const int lo = HexDigitValue(hex[2 * i + 1]);
         if (hi < 0 || lo < 0) return false;
         out[i] = uint8_t(hi * 16 + lo);
     }
@@ -94,7 +87,7 @@ std::string EncodeFrame(const FrameContent& content) {
     std::vector<uint8_t> bytes;
     HexToBytes(kTestFrameHex, bytes);
     auto setLowDigit = [&bytes](int k, char digit) {
-        const int d = HexDigit(digit);
+        const int d = HexDigitValue(digit);
         bytes[size_t(k)] = uint8_t((bytes[size_t(k)] & 0xF0) | (d < 0 ? 0 : d));
     };
     setLowDigit(6, content.modeDigit);

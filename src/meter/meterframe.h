@@ -20,7 +20,20 @@ constexpr int kWaveSamples = 160;
 constexpr int kWaveFirstByte = 41;
 
 // The built-in test frame (41 bytes): reading 00.66, volt, DC, manual range.
-extern const char* const kTestFrameHex;
+inline constexpr char kTestFrameHex[] =
+    "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
+
+// The upper-case hexadecimal digits, by value.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The value 0..15 of a hexadecimal digit (either case); -1 for any other character.
+int HexDigitValue(char c);
+
+// Appends the byte as two upper-case hexadecimal digits.
+inline void AppendHexByte(std::string& out, uint8_t byte) {
+    out.push_back(kHexDigits[byte >> 4]);
+    out.push_back(kHexDigits[byte & 0x0F]);
+}
 
 // A frame is complete, and is decoded, when the text is exactly 82 or 722 characters long
 // and begins with "5A".

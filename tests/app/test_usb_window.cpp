@@ -24,6 +24,7 @@
 #include "app/tfcomm.h"
 #include "window_test_support.h"
 #include "app/widgets.h"
+#include "common/frames.h"
 #include "link/cableconnection.h"
 #include "link/cablelink.h"
 #include "link/hidcontroller.h"
@@ -34,13 +35,8 @@
 
 namespace {
 
-const std::string kTestFrame = "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
-
-std::vector<uint8_t> Bytes(const std::string& hex) {
-    std::vector<uint8_t> b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return b;
-}
+using testframes::kTestFrame;
+std::vector<uint8_t> Bytes(const std::string& hex) { return testframes::FrameBytes(hex); }
 
 // Runs the event loop until cond holds; false when it still does not after the time given
 // (a guard against hanging, not a measurement).
@@ -215,14 +211,7 @@ TEST_F(ScriptedCable, ReportsBecomeAFrameARowAndTheNextRequest) {
     // The test frame in two bursts of 20 and 21 bytes, seven bytes per report at most.
     const std::vector<uint8_t> frame = Bytes(kTestFrame);
     auto push = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to; i += 7) {
-            const size_t n = std::min<size_t>(7, to - i);
-            std::vector<uint8_t> r{0x00, uint8_t(0xF0 | n)};
-            r.insert(r.end(), frame.begin() + long(i), frame.begin() + long(i + n));
-            r.resize(9, 0);
-            sim_->PushReport(path_, r);
-        }
-        sim_->PushReport(path_, {0x00, 0xF0, 0, 0, 0, 0, 0, 0, 0});
+        for (const auto& r : testframes::BurstReports(frame, from, to, 9)) sim_->PushReport(path_, r);
     };
     push(0, 20);
     push(20, 41);
@@ -248,15 +237,8 @@ TEST_F(ScriptedCable, ADecoderFailureIsLoggedAndTheLinkGoesOn) {
     std::string bad = kTestFrame;
     bad[13] = 'A';  // mode digit A: not a decimal digit
     for (const std::string& f : {bad, kTestFrame}) {
-        std::vector<uint8_t> r{0x00};
         const auto b = Bytes(f);
-        for (size_t i = 0; i < b.size(); i += 7) {
-            const size_t n = std::min<size_t>(7, b.size() - i);
-            std::vector<uint8_t> rep{0x00, uint8_t(0xF0 | n)};
-            rep.insert(rep.end(), b.begin() + long(i), b.begin() + long(i + n));
-            sim_->PushReport(path_, rep);
-        }
-        sim_->PushReport(path_, {0x00, 0xF0});
+        for (const auto& r : testframes::BurstReports(b, 0, b.size())) sim_->PushReport(path_, r);
     }
     ASSERT_TRUE(RunUntil([&] { return sim_->Writes(path_).size() == 3; }));
     Settle();
@@ -343,14 +325,7 @@ TEST_F(ScriptedCable, ADeviceChangeKeepsOneRequestOutstanding) {
     ASSERT_EQ(sim_->Writes(path_).size(), 1u);
     const std::vector<uint8_t> frame = Bytes(kTestFrame);
     auto push = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to; i += 7) {
-            const size_t n = std::min<size_t>(7, to - i);
-            std::vector<uint8_t> r{0x00, uint8_t(0xF0 | n)};
-            r.insert(r.end(), frame.begin() + long(i), frame.begin() + long(i + n));
-            r.resize(9, 0);
-            sim_->PushReport(path_, r);
-        }
-        sim_->PushReport(path_, {0x00, 0xF0, 0, 0, 0, 0, 0, 0, 0});
+        for (const auto& r : testframes::BurstReports(frame, from, to, 9)) sim_->PushReport(path_, r);
     };
     // The first half of the answer has come when a mouse is plugged in and out four times.
     push(0, 20);

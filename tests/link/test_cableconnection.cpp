@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/frames.h"
 #include "link/cableconnection.h"
 #include "link/hidcontroller.h"
 #include "link/hidsim_backend.h"
@@ -190,16 +191,8 @@ TEST_F(Connection, WhatArrivedWhileNotReadingIsDropped) {
     ASSERT_TRUE(PumpUntil([&] { return sim->ReadsStarted(path) >= 1; })) << "the read handle is open";
     link_->Disconnect();
     // The answer arrives while nothing reads: the 41-byte frame in 7-byte reports, then idle.
-    const std::string frame = "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
-    for (size_t i = 0; i < frame.size() / 2; i += 7) {
-        std::vector<uint8_t> r{0x00, 0};
-        size_t n = 0;
-        for (; n < 7 && i + n < frame.size() / 2; ++n) r.push_back(uint8_t(std::stoi(frame.substr(2 * (i + n), 2), nullptr, 16)));
-        r[1] = uint8_t(0xF0 | n);
-        r.resize(9, 0);
-        sim->PushReport(path, r);
-    }
-    sim->PushReport(path, {0x00, 0xF0, 0, 0, 0, 0, 0, 0, 0});
+    const std::vector<uint8_t> frame = testframes::FrameBytes(testframes::kTestFrame);
+    for (const auto& r : testframes::BurstReports(frame, 0, frame.size(), 9)) sim->PushReport(path, r);
     ASSERT_TRUE(link_->Connect(cable::FeatureBufferForBaud(9600)));
     sim->PushReport(path, {0x00, 0xF0, 0, 0, 0, 0, 0, 0, 0});
     ASSERT_TRUE(PumpUntil([&] { return sim->PendingInput(path) == 0; }));

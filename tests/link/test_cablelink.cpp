@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/frames.h"
 #include "link/cablelink.h"
 
 namespace {
@@ -21,15 +22,11 @@ Bytes DataReport(const Bytes& meterBytes) {
 // A report without meter data, padded like the cable pads its reports.
 Bytes IdleReport(uint8_t count = 0xF0) { return Bytes{count, 0, 0, 0, 0, 0, 0, 0}; }
 
-Bytes FromHex(const std::string& hex) {
-    Bytes b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return b;
-}
+using testframes::FrameBytes;
 
 // The reports that carry `hex` as one burst (at most 7 bytes per report) and end it.
 std::vector<Bytes> Burst(const std::string& hex) {
-    const Bytes all = FromHex(hex);
+    const Bytes all = FrameBytes(hex);
     std::vector<Bytes> reports;
     for (size_t i = 0; i < all.size(); i += 7)
         reports.push_back(DataReport(Bytes(all.begin() + i, all.begin() + std::min(all.size(), i + 7))));
@@ -53,8 +50,7 @@ struct Driver {
     }
 };
 
-// The built-in test frame: a complete 41-byte reading frame.
-const std::string kFrame = "5A0003050559800101010006001000000B000400002030302E363620562000322E3031336B487A002E";
+const std::string& kFrame = testframes::kTestFrame;
 
 // ---------------------------------------------------------------- report line
 
@@ -111,6 +107,9 @@ TEST(HandleInputReport, CountCharacterDecidesDataOrBurstEnd) {
         d.st.IdleSinceRequest = 5;
         const auto out = d.Feed(c.report);
         EXPECT_EQ(out.meterData, c.meterData) << c.name;
+        // The report line is made for the log, which takes only reports with meter data.
+        EXPECT_EQ(out.line, c.meterData ? cable::ReportLine(0, c.report.data(), uint16_t(c.report.size())) : "")
+            << c.name;
         EXPECT_EQ(out.burstEnded, c.endsBurst) << c.name;
         EXPECT_EQ(d.st.IdleReports, c.idleAfter) << c.name;
         EXPECT_EQ(d.st.IdleSinceRequest, c.idleAfter) << c.name;
@@ -235,8 +234,8 @@ TEST(HandleInputReport, ASpoiltFrameStopsGrowingButLengthCounts) {
     Driver d;
     d.FeedAll(Burst("5A00"));
     for (int i = 0; i < 2000; ++i) d.FeedAll(Burst("0102030405060708"));
-    EXPECT_GT(d.st.FrameHex.size(), cable::kWaveformFrameChars);
-    EXPECT_LE(d.st.FrameHex.size(), cable::kWaveformFrameChars + 16);
+    EXPECT_GT(d.st.FrameHex.size(), kWaveFrameChars);
+    EXPECT_LE(d.st.FrameHex.size(), kWaveFrameChars + 16);
     EXPECT_EQ(d.st.FrameLen, 4 + 2000 * 16);
     EXPECT_EQ(d.decodes, 0);
     d.FeedAll(Burst(kFrame));
@@ -249,10 +248,10 @@ TEST(HandleInputReport, ABurstThatNeverEndsStopsGrowing) {
     // stays too long to pass for a frame when it finally ends, and the next frame decodes.
     for (const std::string first : {"5A00", "0100"}) {
         Driver d;
-        d.Feed(DataReport(FromHex(first)));
-        for (int i = 0; i < 200000; ++i) d.Feed(DataReport(FromHex("01020304050607")));
-        EXPECT_GT(d.st.BurstText.size(), cable::kWaveformFrameChars) << first;
-        EXPECT_LE(d.st.BurstText.size(), cable::kWaveformFrameChars + 18) << first;
+        d.Feed(DataReport(FrameBytes(first)));
+        for (int i = 0; i < 200000; ++i) d.Feed(DataReport(FrameBytes("01020304050607")));
+        EXPECT_GT(d.st.BurstText.size(), kWaveFrameChars) << first;
+        EXPECT_LE(d.st.BurstText.size(), kWaveFrameChars + 18) << first;
         d.Feed(IdleReport());
         EXPECT_EQ(d.decodes, 0) << first;
         EXPECT_FALSE(cable::IsCompleteFrame(d.st.FrameHex)) << first;
