@@ -16,8 +16,8 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DMS42K_FUZZ=ON -DMS42K_TE
 cmake --build build-fuzz -j"$(nproc)" --target fuzz_all
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-for spec in paradox:30:65536 frame_path:20:4096 hid_descriptor:20:4096 hex_lines:20:4096; do
-  IFS=: read -r name secs maxlen <<<"$spec"
+for target in paradox:30:65536 frame_path:20:4096 hid_descriptor:20:4096 hex_lines:20:4096; do
+  IFS=: read -r name secs maxlen <<<"$target"
   mkdir -p "$corpus/$name"
   echo "fuzz: $name, $secs s"
   build-fuzz/fuzz/fuzz_"$name" "$corpus/$name" fuzz/corpus/"$name" -max_total_time="$secs" -timeout=5 \
