@@ -301,7 +301,7 @@ void TFCOMM::BuildWindow() {
     HistoryListBox = Place(new QListWidget(c), 5, logY, logWidth, kClientHeight - 2 - logY);
     // The list lays its lines out in batches after they are added: while the newest line is
     // the selected one, each batch that makes the list longer brings its end into view.
-    connect(HistoryListBox->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+    GuardedConnect(HistoryListBox->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
         if (HistoryListBox->currentRow() == HistoryListBox->count() - 1) HistoryListBox->verticalScrollBar()->setValue(max);
     });
     ClearBtn = Place(new QToolButton(c), 586, ly, 60, 22);
@@ -383,68 +383,68 @@ QSize TFCOMM::DesignedSize() const {
 
 void TFCOMM::BindHandlers() {
     // Top strip.
-    connect(USBCon, &QToolButton::clicked, this, [this] { USBConClick(); });
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
-    connect(RecallDataTest, &QPushButton::clicked, this, [this] { RecallDataTestClick(); });
-    connect(Onescope, &QPushButton::clicked, this, [this] { OnescopeClick(); });
-    connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+    GuardedConnect(USBCon, &QToolButton::clicked, this, [this] { USBConClick(); });
+    GuardedConnect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    GuardedConnect(RecallDataTest, &QPushButton::clicked, this, [this] { RecallDataTestClick(); });
+    GuardedConnect(Onescope, &QPushButton::clicked, this, [this] { OnescopeClick(); });
+    GuardedConnect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
     // Left column.
-    connect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
-    connect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
-    connect(OpenDataFiles, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-    connect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
-    connect(BtPrint, &QToolButton::clicked, this, [this] { BtPrintClick(); });
-    connect(Print, &QToolButton::clicked, this, [this] { PrintClick(); });
+    GuardedConnect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+    GuardedConnect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
+    GuardedConnect(OpenDataFiles, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    GuardedConnect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
+    GuardedConnect(BtPrint, &QToolButton::clicked, this, [this] { BtPrintClick(); });
+    GuardedConnect(Print, &QToolButton::clicked, this, [this] { PrintClick(); });
     // Gauge and chart.
-    connect(KdFd, &ImageButton::clicked, this, [this] { KdFdClick(); });
-    connect(KdSx, &ImageButton::clicked, this, [this] { KdFdClick(); });
-    connect(TbFd, &ImageButton::clicked, this, [this] { TbFdClick(); });
-    connect(TbSx, &ImageButton::clicked, this, [this] { TbFdClick(); });
-    connect(BtNew, &QToolButton::clicked, this, [this] { BtNewClick(); });
-    connect(BtSave, &QToolButton::clicked, this, [this] { BtSaveClick(); });
-    connect(BtFirst, &QToolButton::clicked, this, [this] { BtFirstClick(); });
-    connect(BTPrevious, &QToolButton::clicked, this, [this] { BTPreviousClick(); });
-    connect(BtNext, &QToolButton::clicked, this, [this] { BtNextClick(); });
-    connect(BTlast, &QToolButton::clicked, this, [this] { BTlastClick(); });
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
-    connect(Maxrecord, &QLineEdit::textChanged, this, [this] { MaxrecordExit(); });
+    GuardedConnect(KdFd, &ImageButton::clicked, this, [this] { KdFdClick(); });
+    GuardedConnect(KdSx, &ImageButton::clicked, this, [this] { KdFdClick(); });
+    GuardedConnect(TbFd, &ImageButton::clicked, this, [this] { TbFdClick(); });
+    GuardedConnect(TbSx, &ImageButton::clicked, this, [this] { TbFdClick(); });
+    GuardedConnect(BtNew, &QToolButton::clicked, this, [this] { BtNewClick(); });
+    GuardedConnect(BtSave, &QToolButton::clicked, this, [this] { BtSaveClick(); });
+    GuardedConnect(BtFirst, &QToolButton::clicked, this, [this] { BtFirstClick(); });
+    GuardedConnect(BTPrevious, &QToolButton::clicked, this, [this] { BTPreviousClick(); });
+    GuardedConnect(BtNext, &QToolButton::clicked, this, [this] { BtNextClick(); });
+    GuardedConnect(BTlast, &QToolButton::clicked, this, [this] { BTlastClick(); });
+    GuardedConnect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
+    GuardedConnect(Maxrecord, &QLineEdit::textChanged, this, [this] { MaxrecordExit(); });
     // Lower strip.
-    connect(RecallCheck, &QCheckBox::clicked, this, [this] { RecallCheckClick(); });
+    GuardedConnect(RecallCheck, &QCheckBox::clicked, this, [this] { RecallCheckClick(); });
     for (QLineEdit* e : {TimeH, TimeM, TimeS, TimeInt})
-        connect(e, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
-    connect(Setmax, &QLineEdit::textChanged, this, [this] { SetmaxExit(); });
-    connect(SetMaxB, &QCheckBox::clicked, this, [this] { SetmaxExit(); });
-    connect(SetMin, &QLineEdit::textChanged, this, [this] { SetMinExit(); });
-    connect(SetMinB, &QCheckBox::clicked, this, [this] { SetMinExit(); });
-    connect(BTCon, &PanelLabel::clicked, this, [this] { BTCon1Click(); });
-    connect(BtDiscon, &PanelLabel::clicked, this, [this] { BtDiscon1Click(); });
-    connect(BtExit, &PanelLabel::clicked, this, [this] { BtExit1Click(); });
-    connect(ClearBtn, &QToolButton::clicked, this, [this] { ClearBtnClick(); });
-    connect(SendData, &QPushButton::clicked, this, [this] { SendDataClick(); });
-    connect(ReadBtn, &QToolButton::clicked, this, [this] { ReadBtnClick(); });
-    connect(SetFeature, &QPushButton::clicked, this, [this] { SetFeatureClick(); });
-    connect(COMCon, &QToolButton::clicked, this, [this] { COMConClick(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+        GuardedConnect(e, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+    GuardedConnect(Setmax, &QLineEdit::textChanged, this, [this] { SetmaxExit(); });
+    GuardedConnect(SetMaxB, &QCheckBox::clicked, this, [this] { SetmaxExit(); });
+    GuardedConnect(SetMin, &QLineEdit::textChanged, this, [this] { SetMinExit(); });
+    GuardedConnect(SetMinB, &QCheckBox::clicked, this, [this] { SetMinExit(); });
+    GuardedConnect(BTCon, &PanelLabel::clicked, this, [this] { BTCon1Click(); });
+    GuardedConnect(BtDiscon, &PanelLabel::clicked, this, [this] { BtDiscon1Click(); });
+    GuardedConnect(BtExit, &PanelLabel::clicked, this, [this] { BtExit1Click(); });
+    GuardedConnect(ClearBtn, &QToolButton::clicked, this, [this] { ClearBtnClick(); });
+    GuardedConnect(SendData, &QPushButton::clicked, this, [this] { SendDataClick(); });
+    GuardedConnect(ReadBtn, &QToolButton::clicked, this, [this] { ReadBtnClick(); });
+    GuardedConnect(SetFeature, &QPushButton::clicked, this, [this] { SetFeatureClick(); });
+    GuardedConnect(COMCon, &QToolButton::clicked, this, [this] { COMConClick(); });
+    GuardedConnect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    GuardedConnect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
     // Key filters, key releases and focus leaving (OnKeyPress, OnKeyUp, OnExit).
     for (QObject* o : std::initializer_list<QObject*>{TimeH, TimeM, TimeS, TimeInt, RecordSITime, Maxrecord, Setmax,
                                                       SetMin, RecallCheck})
         o->installEventFilter(this);
     // Menu.
-    connect(START1, &QAction::triggered, this, [this] { USBConClick(); });
-    connect(STOP1, &QAction::triggered, this, [this] { BtDiscon1Click(); });
-    connect(New1, &QAction::triggered, this, [this] { RecordNewClick(); });
-    connect(Save1, &QAction::triggered, this, [this] { saveasClick(); });
-    connect(N10001, &QAction::triggered, this, [this] { N10001Click(); });
-    connect(N50001, &QAction::triggered, this, [this] { N50001Click(); });
-    connect(N100001, &QAction::triggered, this, [this] { N100001Click(); });
-    connect(N500001, &QAction::triggered, this, [this] { N500001Click(); });
-    connect(N1000001, &QAction::triggered, this, [this] { N1000001Click(); });
-    connect(limitess, &QAction::triggered, this, [this] { limitessClick(); });
-    connect(EXIT1, &QAction::triggered, this, [this] { BtExit1Click(); });
+    GuardedConnect(START1, &QAction::triggered, this, [this] { USBConClick(); });
+    GuardedConnect(STOP1, &QAction::triggered, this, [this] { BtDiscon1Click(); });
+    GuardedConnect(New1, &QAction::triggered, this, [this] { RecordNewClick(); });
+    GuardedConnect(Save1, &QAction::triggered, this, [this] { saveasClick(); });
+    GuardedConnect(N10001, &QAction::triggered, this, [this] { N10001Click(); });
+    GuardedConnect(N50001, &QAction::triggered, this, [this] { N50001Click(); });
+    GuardedConnect(N100001, &QAction::triggered, this, [this] { N100001Click(); });
+    GuardedConnect(N500001, &QAction::triggered, this, [this] { N500001Click(); });
+    GuardedConnect(N1000001, &QAction::triggered, this, [this] { N1000001Click(); });
+    GuardedConnect(limitess, &QAction::triggered, this, [this] { limitessClick(); });
+    GuardedConnect(EXIT1, &QAction::triggered, this, [this] { BtExit1Click(); });
     // Timers run from the start.
-    connect(ConTimer, &QTimer::timeout, this, [this] { ConTimerTimer(); });
-    connect(Trecord, &QTimer::timeout, this, [this] { TrecordTimer(); });
+    GuardedConnect(ConTimer, &QTimer::timeout, this, [this] { ConTimerTimer(); });
+    GuardedConnect(Trecord, &QTimer::timeout, this, [this] { TrecordTimer(); });
     ConTimer->start();
     Trecord->start();
 

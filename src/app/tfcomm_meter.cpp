@@ -156,8 +156,8 @@ void TFCOMM::BindMeterHandlers() {
     // Right-click on the chart returns to the fixed scale (instead of zooming out around the
     // centre); the menu "New" and the speed button "Close Data" begin a new run of extremes.
     Chtshow->viewport()->installEventFilter(this);
-    connect(New1, &QAction::triggered, this, [this] { ResetExtremes(); });
-    connect(RecordNew, &QToolButton::clicked, this, [this] { ResetExtremes(); });
+    GuardedConnect(New1, &QAction::triggered, this, [this] { ResetExtremes(); });
+    GuardedConnect(RecordNew, &QToolButton::clicked, this, [this] { ResetExtremes(); });
     for (QLabel* u : {MinTextU, MaxTextU}) u->setText(SegmentText("*"));
 }
 

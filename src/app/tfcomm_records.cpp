@@ -126,7 +126,7 @@ void InstallTerminateHandlers(TFCOMM& w) {
         ::sigaction(SIGHUP, &sa, nullptr);
     }
     auto* n = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &w);
-    QObject::connect(n, &QSocketNotifier::activated, &w, [&w] {
+    GuardedConnect(n, &QSocketNotifier::activated, &w, [&w] {
         unsigned char sig = 0;
         if (::read(gSignalPipe[0], &sig, 1) != 1) return;
         if (w.Journal) {
@@ -176,7 +176,7 @@ void TFCOMM::BindRecordsHandlers() {
     for (int c = 0; c < kRecordColumns; ++c) DBGrid1->setColumnWidth(c, widths[c]);
     // The grid shows a window of the table (RecordTableModel): scrolled to one of the window's
     // ends, the window moves on by half its size and the same rows stay in view.
-    connect(DBGrid1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    GuardedConnect(DBGrid1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         QScrollBar* bar = DBGrid1->verticalScrollBar();
         const size_t first = Data1->WindowFirst();
         const bool atTop = value == bar->minimum() && first > 0;
@@ -193,8 +193,8 @@ void TFCOMM::BindRecordsHandlers() {
                           atTop ? QAbstractItemView::PositionAtTop : QAbstractItemView::PositionAtBottom);
     });
     // The indicator follows the current row, also when the user moves it.
-    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });
+    GuardedConnect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });
     // The not-recording indicator, right of the buttons above the grid.
     RecordStateLabel = new QLabel(QStringLiteral("NOT RECORDING"), DBGrid1->parentWidget());
     RecordStateLabel->setObjectName(QStringLiteral("RecordStateLabel"));

@@ -623,4 +623,31 @@ TEST(GeneralErrorHandler, ExceptionFromEventLoopHandlersIsShownAndProgramContinu
     Ui::ResetHooks();
 }
 
+// A guarded handler that throws ends only itself: the signal's next slot still runs, the error
+// is shown once, and a handler that wants the signal's arguments gets them.
+TEST(GeneralErrorHandler, GuardedHandlerThrowingLeavesTheSignalsOtherSlotsRunning) {
+    std::vector<QString> errors;
+    Ui::ShowError = [&](const QString& t) { errors.push_back(t); };
+
+    QPushButton button(QStringLiteral("two slots"));
+    button.setCheckable(true);
+    bool checkedSeen = false;
+    int secondRuns = 0;
+    GuardedConnect(&button, &QPushButton::clicked, &button, [&](bool checked) {
+        checkedSeen = checked;
+        throw std::runtime_error("first slot failed");
+    });
+    QObject::connect(&button, &QPushButton::clicked, &button, [&] { ++secondRuns; });
+    button.show();
+    QTest::mouseClick(&button, Qt::LeftButton);  // through the event loop's notify
+    emit button.clicked(true);                   // and emitted from code
+
+    EXPECT_TRUE(checkedSeen);
+    EXPECT_EQ(secondRuns, 2);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], QStringLiteral("first slot failed"));
+    EXPECT_EQ(errors[1], QStringLiteral("first slot failed"));
+    Ui::ResetHooks();
+}
+
 }  // namespace
