@@ -47,29 +47,17 @@ namespace {
 
 // A window started in a folder that holds a fresh copy of the record table file, with the
 // interactive hooks replaced so that nothing blocks.
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        const QString source = QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB");
-        if (QFile::exists(source)) QFile::copy(source, dir_.filePath(QStringLiteral("Ms35fdb.DB")));
-        oldCwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-        window_ = std::make_unique<TFCOMM>();
-        window_->show();
-        QCoreApplication::processEvents();
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        EnterFolder();
+        StartWindow();
     }
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(oldCwd_);
-    }
-    TFCOMM& w() { return *window_; }
 
-    QTemporaryDir dir_;
-    QString oldCwd_;
     QuietUi ui_;  // every dialog recorded instead of shown
     int& quitCalls_ = ui_.quitCalls;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 TEST_F(MainWindowTest, CaptionAndStartUpValues) {
@@ -484,7 +472,8 @@ TEST_F(MainWindowTest, LogShowsTheNewestLine) {
         w().Log(QStringLiteral("line %1").arg(i));
         if (i % 50 == 0 || i < 5) {
             // The list lays out its lines in batches: let it finish.
-            for (int k = 0; k < 100; ++k) QCoreApplication::processEvents();
+            static_cast<void>(QTest::qWaitFor(  // checked below
+                [&] { return log->viewport()->rect().contains(log->visualItemRect(log->currentItem())); }, 5000));
             const QRect r = log->visualItemRect(log->currentItem());
             EXPECT_EQ(log->currentItem()->text(), QStringLiteral("line %1").arg(i));
             EXPECT_TRUE(log->viewport()->rect().contains(r)) << i << ": line at " << r.y() << ".." << r.bottom()

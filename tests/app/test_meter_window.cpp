@@ -44,25 +44,14 @@
 namespace {
 
 // A window started in a folder holding a fresh record table, with hooks that never block.
-class MeterWindowTest : public ::testing::Test {
+class MeterWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"),
-                                dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
-        oldCwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-        AppOptions options;
-        options.dataDir = dir_.path().toStdString();
-        window_ = std::make_unique<TFCOMM>(options);
-        window_->show();
-        QCoreApplication::processEvents();
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        EnterFolder();
+        StartWindow(InFolder());
     }
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(oldCwd_);
-    }
-    TFCOMM& w() { return *window_; }
 
     void Show(const std::string& frame) {
         w().State.FrameHex = frame;
@@ -110,12 +99,9 @@ protected:
     }
     QValueAxis* Axis(Qt::Orientation o) { return qobject_cast<QValueAxis*>(w().ChtshowChart->axes(o).first()); }
 
-    QTemporaryDir dir_;
-    QString oldCwd_;
     QuietUi ui_;  // every dialog recorded instead of shown
     std::vector<QString>& messages_ = ui_.messages;
     std::vector<QString>& errors_ = ui_.errors;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 TEST_F(MeterWindowTest, StartUpShowsFormLcdEmptyChartAndUprightNeedle) {

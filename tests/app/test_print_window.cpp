@@ -44,22 +44,14 @@ RecordRow Reading(int no) {
 
 // A window started in a folder with a fresh copy of the empty record table, the interactive
 // hooks replaced so that nothing blocks.
-class PrintWindowTest : public ::testing::Test {
+class PrintWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ASSERT_TRUE(QFile::copy(kEmptyTable, dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
-        AppOptions options;
-        options.dataDir = dir_.path().toStdString();
-        window_ = std::make_unique<TFCOMM>(options);
-        window_->show();
-        QCoreApplication::processEvents();
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        StartWindow(InFolder());
         ASSERT_TRUE(w().T22GDB && w().T22GDB->IsOpen()) << "the record table did not open";
     }
-    void TearDown() override {
-        window_.reset();
-    }
-    TFCOMM& w() { return *window_; }
     void Record(int n) {
         const int first = int(w().T22GDB->RowCount()) + 1;
         for (int i = 0; i < n; ++i) w().T22GDB->Append(Reading(first + i));
@@ -80,11 +72,9 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    QTemporaryDir dir_;
     QuietUi ui_;  // every dialog recorded instead of shown
     std::vector<QString>& messages_ = ui_.messages;
     std::vector<QString>& errors_ = ui_.errors;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 TEST_F(PrintWindowTest, PrintButtonPreviewsEveryRowOfTheRecordTable) {

@@ -29,14 +29,16 @@
 
 #include "app/application.h"
 #include "app/tfcomm.h"
+#include "window_test_support.h"
 #include "meter/convert.h"
 #include "records/recordtable.h"
 #include "records/recordtablemodel.h"
 
 namespace {
 
-class RecordsWindow : public ::testing::Test {
+class RecordsWindow : public WindowTest {
 protected:
+    // The table is copied by Start, when the test wants one.
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t.toStdString()); };
@@ -65,18 +67,16 @@ protected:
         Ui::QuitApplication = [this] { ++quitCalls_; };
     }
     void TearDown() override {
-        w_.reset();
+        WindowTest::TearDown();
         Ui::ResetHooks();
     }
     void Start(bool withTable = true) {
         if (withTable) {
-            ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"), dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
+            ASSERT_NO_FATAL_FAILURE(CopyTable());
         }
-        AppOptions o;
-        o.dataDir = dir_.path().toStdString();
+        AppOptions o = InFolder();
         o.tableTemplate = tableTemplate_;
-        w_ = std::make_unique<TFCOMM>(o);
-        QCoreApplication::processEvents();
+        StartWindow(o, false);
     }
     std::string Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
     void Reading(const std::string& value, const std::string& acdc = "DC", const std::string& unit = " V",
@@ -96,9 +96,8 @@ protected:
         return f.readAll().toStdString();
     }
 
-    QTemporaryDir dir_;
     std::string tableTemplate_;  // empty: the template installed with the program
-    std::unique_ptr<TFCOMM> w_;
+    std::unique_ptr<TFCOMM>& w_ = window_;
     std::vector<std::string> messages_, errors_, filters_;
     std::string openName_, saveName_, defaultExt_;
     Ui::ExitChoice exitChoice_ = Ui::ExitChoice::Discard;
@@ -668,10 +667,7 @@ TEST_F(RecordsWindow, TerminateSignalLeavesTheRowsInTheJournal) {
         for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
         ::raise(SIGTERM);
         // The window's thread writes the journal out and lets the signal end the process.
-        for (int i = 0; i < 500; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            ::usleep(10000);
-        }
+        QTest::qWait(5000);
         _exit(7);  // not ended by the signal
     }
     int status = 0;

@@ -48,28 +48,20 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 
 // A window started in a folder holding a fresh record table, with the interactive hooks
 // replaced, COM1 mapped to a pseudo-terminal and the serial decoder watched.
-class SerialWindowTest : public ::testing::Test {
+class SerialWindowTest : public WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(pty_.ok()) << "no pseudo-terminal available";
-        ASSERT_TRUE(dir_.isValid());
-        const QString source = QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB");
-        if (QFile::exists(source)) QFile::copy(source, dir_.filePath(QStringLiteral("Ms35fdb.DB")));
-        oldCwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-    }
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(oldCwd_);
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        EnterFolder();
     }
 
     // Starts the window with COM1 at the given device (the pseudo-terminal by default).
     TFCOMM& Start(std::string com1 = {}) {
         AppOptions options;
         options.com1Path = com1.empty() ? pty_.slave() : com1;
-        window_ = std::make_unique<TFCOMM>(options);
-        window_->show();
-        QCoreApplication::processEvents();
+        StartWindow(options);
         window_->SerialDecoder = [this] { decodedFrames_.push_back(window_->State.FrameHex); };
         return *window_;
     }
@@ -82,13 +74,10 @@ protected:
     }
 
     Pty pty_;
-    QTemporaryDir dir_;
-    QString oldCwd_;
     QuietUi ui_;  // every dialog recorded instead of shown
     std::vector<QString>& messages_ = ui_.messages;
     std::vector<QString>& errors_ = ui_.errors;
     std::vector<std::string> decodedFrames_;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 // What the controls show: the serial port open (true) or closed (false).
