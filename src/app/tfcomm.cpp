@@ -37,7 +37,6 @@
 #include "records/recordtable.h"
 #include "records/recordtablemodel.h"
 
-TFCOMM* FCOMM = nullptr;
 
 const char* const TFCOMM::OpenDialog1Filter = "access data files (*.DB)|*.DB|All files (*.*)|*.*";
 const char* const TFCOMM::SaveDialog2Filter =
@@ -74,10 +73,10 @@ QLineEdit* Edit(QWidget* parent, const QString& text, int x, int y, int w, int h
 }  // namespace
 
 TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent) : QMainWindow(parent), Options(options) {
-    FCOMM = this;
     setObjectName(QStringLiteral("FCOMM"));
     BuildWindow();
     BuildMenu();
+    NameControls();
     BindHandlers();
     // The form is loaded: the start-up sequence runs before the window is first shown.
     Guard([this] { FormCreate(); });
@@ -89,7 +88,6 @@ TFCOMM::~TFCOMM() {
     if (DBGrid1) DBGrid1->setModel(nullptr);
     ShutdownUsb();
     ShutdownSerial();
-    if (FCOMM == this) FCOMM = nullptr;
 }
 
 void TFCOMM::BuildWindow() {
@@ -375,6 +373,36 @@ void TFCOMM::BuildMenu() {
     EXIT1 = bar->addAction(QStringLiteral("Exit"));
     // Window frame: the designed client area below the menu bar.
     resize(DesignedSize());
+}
+
+void TFCOMM::NameControls() {
+    // Every control and component is found under its member name (findChild, tests).
+    const std::pair<QObject*, const char*> named[] = {
+        {USBCon, "USBCon"}, {BitBtn1, "BitBtn1"}, {B2400, "B2400"}, {B4800, "B4800"}, {B9600, "B9600"},
+        {USBtxt, "USBtxt"}, {USBtxt1, "USBtxt1"}, {BtCOM1, "BtCOM1"}, {BtCOM2, "BtCOM2"}, {BtCOM3, "BtCOM3"},
+        {BtCOM4, "BtCOM4"}, {RecallDataTest, "RecallDataTest"}, {Onescope, "Onescope"}, {Button4, "Button4"},
+        {Panel1, "Panel1"}, {PBar2, "PBar2"}, {RepeatSet, "RepeatSet"}, {RecordSI, "RecordSI"},
+        {RecordSITime, "RecordSITime"}, {RecordNew, "RecordNew"}, {OpenDataFiles, "OpenDataFiles"},
+        {saveas, "saveas"}, {BtPrint, "BtPrint"}, {Print, "Print"}, {DBGrid1, "DBGrid1"}, {KD, "KD"},
+        {KD1, "KD1"}, {CONok, "CONok"}, {CONokN, "CONokN"}, {KdFd, "KdFd"}, {KdSx, "KdSx"},
+        {oltext, "oltext"}, {Chtshow, "Chtshow"}, {ChtshowChart, "ChtshowChart"}, {Series1, "Series1"},
+        {Series2, "Series2"}, {Series2Line, "Series2Line"}, {TbFd, "TbFd"}, {TbSx, "TbSx"}, {BtNew, "BtNew"},
+        {BtSave, "BtSave"}, {BtFirst, "BtFirst"}, {BTPrevious, "BTPrevious"}, {Bt10, "Bt10"},
+        {BtNext, "BtNext"}, {BTlast, "BTlast"}, {ComboBox1, "ComboBox1"}, {ScopeNo, "ScopeNo"},
+        {Scopeok, "Scopeok"}, {Maxrecord, "Maxrecord"}, {Panel2, "Panel2"}, {RecallCheck, "RecallCheck"},
+        {TimeH, "TimeH"}, {TimeM, "TimeM"}, {TimeS, "TimeS"}, {TimeInt, "TimeInt"}, {Panel3, "Panel3"},
+        {MinText, "MinText"}, {MaxText, "MaxText"}, {MinTextU, "MinTextU"}, {MaxTextU, "MaxTextU"},
+        {Setmax, "Setmax"}, {SetMin, "SetMin"}, {SetMaxB, "SetMaxB"}, {SetMinB, "SetMinB"}, {BTCon, "BTCon"},
+        {BtDiscon, "BtDiscon"}, {BtExit, "BtExit"}, {HistoryListBox, "HistoryListBox"},
+        {ClearBtn, "ClearBtn"}, {SendData, "SendData"}, {ReadBtn, "ReadBtn"}, {SetFeature, "SetFeature"},
+        {DevListBox, "DevListBox"}, {InfoBtn, "InfoBtn"}, {COMCon, "COMCon"}, {Button2, "Button2"},
+        {Button3, "Button3"}, {IFMS22H, "IFMS22H"}, {IFRK740, "IFRK740"}, {IFMS35F, "IFMS35F"},
+        {IFMS22D, "IFMS22D"}, {Memo1, "Memo1"}, {Connect1, "Connect1"}, {START1, "START1"}, {STOP1, "STOP1"},
+        {Record1, "Record1"}, {New1, "New1"}, {Save1, "Save1"}, {N10001, "N10001"}, {N50001, "N50001"},
+        {N100001, "N100001"}, {N500001, "N500001"}, {N1000001, "N1000001"}, {limitess, "limitess"},
+        {EXIT1, "EXIT1"}, {Data1, "Data1"},
+    };
+    for (const auto& [object, name] : named) object->setObjectName(QString::fromLatin1(name));
 }
 
 QSize TFCOMM::DesignedSize() const {

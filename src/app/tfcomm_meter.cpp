@@ -93,16 +93,17 @@ QString DefaultChartBitmapPath() {
 #endif
 }
 
-void PageClick(TFCOMM& w, chartpaging::PageHandler handler) {
-    const chartpaging::PageStep s = chartpaging::PageClick(handler, w.ChtshowPage, w.ChtshowPageCount());
-    if (s.Page != w.ChtshowPage) w.ChtshowSetPage(s.Page);
-    if (s.First) w.BtFirst->setEnabled(*s.First);
-    if (s.Previous) w.BTPrevious->setEnabled(*s.Previous);
-    if (s.Next) w.BtNext->setEnabled(*s.Next);
-    if (s.Last) w.BTlast->setEnabled(*s.Last);
-    w.Bt10->setText(QString::number(w.ChtshowPage));
-}
 }  // namespace
+
+void TFCOMM::ChtshowPageClick(chartpaging::PageHandler handler) {
+    const chartpaging::PageStep s = chartpaging::PageClick(handler, ChtshowPage, ChtshowPageCount());
+    if (s.Page != ChtshowPage) ChtshowSetPage(s.Page);
+    if (s.First) BtFirst->setEnabled(*s.First);
+    if (s.Previous) BTPrevious->setEnabled(*s.Previous);
+    if (s.Next) BtNext->setEnabled(*s.Next);
+    if (s.Last) BTlast->setEnabled(*s.Last);
+    Bt10->setText(QString::number(ChtshowPage));
+}
 
 // ---------------------------------------------------------------------------------------------
 // Set-up and start-up steps
@@ -482,10 +483,10 @@ void TFCOMM::TbFdClick() {
     }
 }
 
-void TFCOMM::BtFirstClick() { PageClick(*this, chartpaging::PageHandler::First); }
-void TFCOMM::BTPreviousClick() { PageClick(*this, chartpaging::PageHandler::Previous); }
-void TFCOMM::BtNextClick() { PageClick(*this, chartpaging::PageHandler::Next); }
-void TFCOMM::BTlastClick() { PageClick(*this, chartpaging::PageHandler::Last); }
+void TFCOMM::BtFirstClick() { ChtshowPageClick(chartpaging::PageHandler::First); }
+void TFCOMM::BTPreviousClick() { ChtshowPageClick(chartpaging::PageHandler::Previous); }
+void TFCOMM::BtNextClick() { ChtshowPageClick(chartpaging::PageHandler::Next); }
+void TFCOMM::BTlastClick() { ChtshowPageClick(chartpaging::PageHandler::Last); }
 
 void TFCOMM::OnescopeClick() {
     ResetChartSeries();

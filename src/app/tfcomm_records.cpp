@@ -53,21 +53,6 @@ Reading CurrentReading(const SharedState& s) {
     return r;
 }
 
-// Moves the grid's current row (and its indicator) to the last row.
-void FollowLastRow(TFCOMM& w) {
-    w.Data1->ShowLastRows();
-    const int last = w.Data1->rowCount() - 1;
-    w.Data1->SetCurrentRow(last);
-    if (last < 0) return;
-    w.DBGrid1->setCurrentIndex(w.Data1->index(last, 0));
-    w.DBGrid1->scrollTo(w.Data1->index(last, 0));
-}
-
-void SetLimit(TFCOMM& w, QAction* item, int32_t limit) {
-    w.State.RecordLimit = limit;
-    for (QAction* a : {w.N10001, w.N50001, w.N100001, w.N500001, w.N1000001, w.limitess}) a->setChecked(a == item);
-}
-
 // Save of the record table to name, in the form its extension selects. The text form
 // reports success and failure itself; a failed table copy is reported with its reason.
 // True when the file was written.
@@ -96,7 +81,7 @@ bool SaveRecords(TFCOMM& w, const QString& name) {
             Ui::ShowMessage(QString::fromStdString(TextSaveFailedMessage(path, e.Reason())));
             return false;
         }
-        FollowLastRow(w);
+        w.FollowLastRow();
         Ui::ShowMessage(QString::fromStdString(TextSavedMessage(path)));
     }
     w.RecordsUnsaved = false;
@@ -140,6 +125,21 @@ void InstallTerminateHandlers(TFCOMM& w) {
     });
 }
 }  // namespace
+
+void TFCOMM::SetLimit(QAction* item, int32_t limit) {
+    State.RecordLimit = limit;
+    for (QAction* a : {N10001, N50001, N100001, N500001, N1000001, limitess}) a->setChecked(a == item);
+}
+
+// Moves the grid's current row (and its indicator) to the last row.
+void TFCOMM::FollowLastRow() {
+    Data1->ShowLastRows();
+    const int last = Data1->rowCount() - 1;
+    Data1->SetCurrentRow(last);
+    if (last < 0) return;
+    DBGrid1->setCurrentIndex(Data1->index(last, 0));
+    DBGrid1->scrollTo(Data1->index(last, 0));
+}
 
 void TFCOMM::BindRecordsHandlers() {
     DBGrid1->setWordWrap(false);
@@ -281,7 +281,7 @@ void TFCOMM::OfferJournalRestore() {
         RecordsUnsaved = true;
         State.RecordNo = lastNo + 1;
         Data1->Refresh();
-        FollowLastRow(*this);
+        FollowLastRow();
         Log(QString::fromStdString(std::to_string(sum.rows) + " readings restored from " + path));
     } else {
         const std::string kept = Journal->KeepAside();
@@ -303,7 +303,7 @@ void TFCOMM::StartupOpenRecordTable() {
     });
     Journal = std::make_unique<RecordJournal>(RecordJournal::PathFor(tablePath));
     Data1->Refresh();
-    FollowLastRow(*this);
+    FollowLastRow();
     UpdateRecordingState();
     if (!T22GDB->IsOpen()) Log(QStringLiteral("Not recording: no record table is open"));
 }
@@ -333,7 +333,7 @@ void TFCOMM::INDataToTable() {
     JournalRow(row);
     RecordsUnsaved = true;
     Data1->RowsAppended();
-    FollowLastRow(*this);
+    FollowLastRow();
 }
 
 void TFCOMM::RecordSITimeChange() { State.SampleCountdown = SampleSecondsFromText(Text8(RecordSITime)); }
@@ -356,12 +356,12 @@ void TFCOMM::TrecordTimer() {
     }
 }
 
-void TFCOMM::N10001Click() { SetLimit(*this, N10001, 1000); }
-void TFCOMM::N50001Click() { SetLimit(*this, N50001, 5000); }
-void TFCOMM::N100001Click() { SetLimit(*this, N100001, 10000); }
-void TFCOMM::N500001Click() { SetLimit(*this, N500001, 50000); }
-void TFCOMM::N1000001Click() { SetLimit(*this, N1000001, 100000); }
-void TFCOMM::limitessClick() { SetLimit(*this, limitess, 10000000); }
+void TFCOMM::N10001Click() { SetLimit(N10001, 1000); }
+void TFCOMM::N50001Click() { SetLimit(N50001, 5000); }
+void TFCOMM::N100001Click() { SetLimit(N100001, 10000); }
+void TFCOMM::N500001Click() { SetLimit(N500001, 50000); }
+void TFCOMM::N1000001Click() { SetLimit(N1000001, 100000); }
+void TFCOMM::limitessClick() { SetLimit(limitess, 10000000); }
 
 void TFCOMM::RecallCheckClick() {
     if (RecallCheck->isChecked()) {
@@ -412,7 +412,7 @@ void TFCOMM::RecallDataTestClick() {
     JournalRow(row);
     RecordsUnsaved = true;
     Data1->RowsAppended();
-    FollowLastRow(*this);
+    FollowLastRow();
 }
 
 void TFCOMM::RecordNewClick() {

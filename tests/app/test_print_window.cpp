@@ -63,7 +63,7 @@ protected:
         return d->findChild<QPrintPreviewWidget*>()->pageCount();
     }
     void ClickPrint() {
-        w().BtPrint->click();
+        Control<QToolButton>(w(), "BtPrint")->click();
         QCoreApplication::processEvents();
     }
     void ClosePreview() {
@@ -134,9 +134,9 @@ TEST_F(PrintWindowTest, ReadingsRecordedWhileThePreviewIsOpenShowOnlyInTheNextPr
 
 TEST_F(PrintWindowTest, HiddenPrintButtonDoesNothing) {
     Record(3);
-    ASSERT_TRUE(w().Print->isHidden());
+    ASSERT_TRUE(Control<QToolButton>(w(), "Print")->isHidden());
     w().PrintClick();
-    w().Print->click();
+    Control<QToolButton>(w(), "Print")->click();
     QCoreApplication::processEvents();
     EXPECT_TRUE(w().QuickRep1Preview.isNull());
     EXPECT_TRUE(w().findChildren<QPrintPreviewDialog*>().isEmpty());

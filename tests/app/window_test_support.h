@@ -3,12 +3,19 @@
 // dialog blocks a test, and the one fixture every window test starts its window from.
 #include <gtest/gtest.h>
 
+#include <QAbstractSeries>
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QLineSeries>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "app/application.h"
@@ -33,6 +40,28 @@ struct QuietUi {
     QuietUi(const QuietUi&) = delete;
     QuietUi& operator=(const QuietUi&) = delete;
 };
+
+// The window's control of that name (its objectName, the member's name). A control that is not
+// there fails the test that asked for it (gtest reports the exception).
+template <class T>
+T* Control(const TFCOMM& w, const char* name) {
+    T* c = w.findChild<T*>(QString::fromLatin1(name));
+    if (!c) throw std::logic_error(std::string("the window has no control named ") + name + " of that type");
+    return c;
+}
+// The chart of Chtshow, and its series of that name (Series2Line: the area series' upper line).
+inline QChart* Chart(const TFCOMM& w) { return Control<QChartView>(w, "Chtshow")->chart(); }
+template <class T>
+T* Series(const TFCOMM& w, const char* name) {
+    for (QAbstractSeries* s : Chart(w)->series()) {
+        if (s->objectName() == QLatin1String(name))
+            if (auto* t = qobject_cast<T*>(s)) return t;
+        if (auto* area = qobject_cast<QAreaSeries*>(s))
+            if (area->upperSeries() && area->upperSeries()->objectName() == QLatin1String(name))
+                if (auto* t = qobject_cast<T*>(area->upperSeries())) return t;
+    }
+    throw std::logic_error(std::string("the chart has no series named ") + name + " of that type");
+}
 
 // A scratch folder holding a fresh, writable copy of the empty record table, and the window
 // started over it. SetUp fails the test when the folder or the copy cannot be made: a test
