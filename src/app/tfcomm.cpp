@@ -410,77 +410,25 @@ QSize TFCOMM::DesignedSize() const {
 }
 
 void TFCOMM::BindHandlers() {
-    // Top strip.
-    GuardedConnect(USBCon, &QToolButton::clicked, this, [this] { USBConClick(); });
+    // The window's own controls: exit, Clear of the log; each area connects its controls.
     GuardedConnect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
-    GuardedConnect(RecallDataTest, &QPushButton::clicked, this, [this] { RecallDataTestClick(); });
-    GuardedConnect(Onescope, &QPushButton::clicked, this, [this] { OnescopeClick(); });
-    GuardedConnect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
-    // Left column.
-    GuardedConnect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
-    GuardedConnect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
-    GuardedConnect(OpenDataFiles, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-    GuardedConnect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
-    GuardedConnect(BtPrint, &QToolButton::clicked, this, [this] { BtPrintClick(); });
-    GuardedConnect(Print, &QToolButton::clicked, this, [this] { PrintClick(); });
-    // Gauge and chart.
-    GuardedConnect(KdFd, &ImageButton::clicked, this, [this] { KdFdClick(); });
-    GuardedConnect(KdSx, &ImageButton::clicked, this, [this] { KdFdClick(); });
-    GuardedConnect(TbFd, &ImageButton::clicked, this, [this] { TbFdClick(); });
-    GuardedConnect(TbSx, &ImageButton::clicked, this, [this] { TbFdClick(); });
-    GuardedConnect(BtNew, &QToolButton::clicked, this, [this] { BtNewClick(); });
-    GuardedConnect(BtSave, &QToolButton::clicked, this, [this] { BtSaveClick(); });
-    GuardedConnect(BtFirst, &QToolButton::clicked, this, [this] { BtFirstClick(); });
-    GuardedConnect(BTPrevious, &QToolButton::clicked, this, [this] { BTPreviousClick(); });
-    GuardedConnect(BtNext, &QToolButton::clicked, this, [this] { BtNextClick(); });
-    GuardedConnect(BTlast, &QToolButton::clicked, this, [this] { BTlastClick(); });
-    GuardedConnect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
-    GuardedConnect(Maxrecord, &QLineEdit::textChanged, this, [this] { MaxrecordExit(); });
-    // Lower strip.
-    GuardedConnect(RecallCheck, &QCheckBox::clicked, this, [this] { RecallCheckClick(); });
-    for (QLineEdit* e : {TimeH, TimeM, TimeS, TimeInt})
-        GuardedConnect(e, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
-    GuardedConnect(Setmax, &QLineEdit::textChanged, this, [this] { SetmaxExit(); });
-    GuardedConnect(SetMaxB, &QCheckBox::clicked, this, [this] { SetmaxExit(); });
-    GuardedConnect(SetMin, &QLineEdit::textChanged, this, [this] { SetMinExit(); });
-    GuardedConnect(SetMinB, &QCheckBox::clicked, this, [this] { SetMinExit(); });
-    GuardedConnect(BTCon, &PanelLabel::clicked, this, [this] { BTCon1Click(); });
-    GuardedConnect(BtDiscon, &PanelLabel::clicked, this, [this] { BtDiscon1Click(); });
     GuardedConnect(BtExit, &PanelLabel::clicked, this, [this] { BtExit1Click(); });
+    GuardedConnect(EXIT1, &QAction::triggered, this, [this] { BtExit1Click(); });
     GuardedConnect(ClearBtn, &QToolButton::clicked, this, [this] { ClearBtnClick(); });
-    GuardedConnect(SendData, &QPushButton::clicked, this, [this] { SendDataClick(); });
-    GuardedConnect(ReadBtn, &QToolButton::clicked, this, [this] { ReadBtnClick(); });
-    GuardedConnect(SetFeature, &QPushButton::clicked, this, [this] { SetFeatureClick(); });
-    GuardedConnect(COMCon, &QToolButton::clicked, this, [this] { COMConClick(); });
-    GuardedConnect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-    GuardedConnect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
     // Key filters, key releases and focus leaving (OnKeyPress, OnKeyUp, OnExit).
     for (QObject* o : std::initializer_list<QObject*>{TimeH, TimeM, TimeS, TimeInt, RecordSITime, Maxrecord, Setmax,
                                                       SetMin, RecallCheck})
         o->installEventFilter(this);
-    // Menu.
-    GuardedConnect(START1, &QAction::triggered, this, [this] { USBConClick(); });
-    GuardedConnect(STOP1, &QAction::triggered, this, [this] { BtDiscon1Click(); });
-    GuardedConnect(New1, &QAction::triggered, this, [this] { RecordNewClick(); });
-    GuardedConnect(Save1, &QAction::triggered, this, [this] { saveasClick(); });
-    GuardedConnect(N10001, &QAction::triggered, this, [this] { N10001Click(); });
-    GuardedConnect(N50001, &QAction::triggered, this, [this] { N50001Click(); });
-    GuardedConnect(N100001, &QAction::triggered, this, [this] { N100001Click(); });
-    GuardedConnect(N500001, &QAction::triggered, this, [this] { N500001Click(); });
-    GuardedConnect(N1000001, &QAction::triggered, this, [this] { N1000001Click(); });
-    GuardedConnect(limitess, &QAction::triggered, this, [this] { limitessClick(); });
-    GuardedConnect(EXIT1, &QAction::triggered, this, [this] { BtExit1Click(); });
-    // Timers run from the start.
-    GuardedConnect(ConTimer, &QTimer::timeout, this, [this] { ConTimerTimer(); });
-    GuardedConnect(Trecord, &QTimer::timeout, this, [this] { TrecordTimer(); });
-    ConTimer->start();
-    Trecord->start();
-
+    // The records area before the meter area: "New" and "Close Data" run their records
+    // handler first, then the meter's new run of extremes.
     BindRecordsHandlers();
     BindMeterHandlers();
     BindUsbHandlers();
     BindSerialHandlers();
     BindPrintHandlers();
+    // Timers run from the start.
+    ConTimer->start();
+    Trecord->start();
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {

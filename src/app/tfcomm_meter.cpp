@@ -13,6 +13,7 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QValueAxis>
@@ -109,8 +110,26 @@ void TFCOMM::ChtshowPageClick(chartpaging::PageHandler handler) {
 // Set-up and start-up steps
 
 void TFCOMM::BindMeterHandlers() {
-    // The chart's own settings (fixed left axis, flat look, no legend); its controls are
-    // already connected by the window.
+    // The gauge, the limits and the chart's controls.
+    GuardedConnect(Onescope, &QPushButton::clicked, this, [this] { OnescopeClick(); });
+    GuardedConnect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+    GuardedConnect(KdFd, &ImageButton::clicked, this, [this] { KdFdClick(); });
+    GuardedConnect(KdSx, &ImageButton::clicked, this, [this] { KdFdClick(); });
+    GuardedConnect(TbFd, &ImageButton::clicked, this, [this] { TbFdClick(); });
+    GuardedConnect(TbSx, &ImageButton::clicked, this, [this] { TbFdClick(); });
+    GuardedConnect(BtNew, &QToolButton::clicked, this, [this] { BtNewClick(); });
+    GuardedConnect(BtSave, &QToolButton::clicked, this, [this] { BtSaveClick(); });
+    GuardedConnect(BtFirst, &QToolButton::clicked, this, [this] { BtFirstClick(); });
+    GuardedConnect(BTPrevious, &QToolButton::clicked, this, [this] { BTPreviousClick(); });
+    GuardedConnect(BtNext, &QToolButton::clicked, this, [this] { BtNextClick(); });
+    GuardedConnect(BTlast, &QToolButton::clicked, this, [this] { BTlastClick(); });
+    GuardedConnect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
+    GuardedConnect(Maxrecord, &QLineEdit::textChanged, this, [this] { MaxrecordExit(); });
+    GuardedConnect(Setmax, &QLineEdit::textChanged, this, [this] { SetmaxExit(); });
+    GuardedConnect(SetMaxB, &QCheckBox::clicked, this, [this] { SetmaxExit(); });
+    GuardedConnect(SetMin, &QLineEdit::textChanged, this, [this] { SetMinExit(); });
+    GuardedConnect(SetMinB, &QCheckBox::clicked, this, [this] { SetMinExit(); });
+    // The chart's own settings (fixed left axis, flat look, no legend).
     ChartBitmapPath = DefaultChartBitmapPath();
     auto* axisX = new QValueAxis(ChtshowChart);
     auto* axisY = new QValueAxis(ChtshowChart);

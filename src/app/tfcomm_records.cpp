@@ -14,6 +14,9 @@
 #include <QStyle>
 #include <QScrollBar>
 #include <QTableView>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 
 #include "app/application.h"
@@ -142,6 +145,24 @@ void TFCOMM::FollowLastRow() {
 }
 
 void TFCOMM::BindRecordsHandlers() {
+    // The recording controls, the data files and the record menu.
+    GuardedConnect(RecallDataTest, &QPushButton::clicked, this, [this] { RecallDataTestClick(); });
+    GuardedConnect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+    GuardedConnect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
+    GuardedConnect(OpenDataFiles, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    GuardedConnect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
+    GuardedConnect(RecallCheck, &QCheckBox::clicked, this, [this] { RecallCheckClick(); });
+    for (QLineEdit* e : {TimeH, TimeM, TimeS, TimeInt})
+        GuardedConnect(e, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+    GuardedConnect(New1, &QAction::triggered, this, [this] { RecordNewClick(); });
+    GuardedConnect(Save1, &QAction::triggered, this, [this] { saveasClick(); });
+    GuardedConnect(N10001, &QAction::triggered, this, [this] { N10001Click(); });
+    GuardedConnect(N50001, &QAction::triggered, this, [this] { N50001Click(); });
+    GuardedConnect(N100001, &QAction::triggered, this, [this] { N100001Click(); });
+    GuardedConnect(N500001, &QAction::triggered, this, [this] { N500001Click(); });
+    GuardedConnect(N1000001, &QAction::triggered, this, [this] { N1000001Click(); });
+    GuardedConnect(limitess, &QAction::triggered, this, [this] { limitessClick(); });
+    GuardedConnect(Trecord, &QTimer::timeout, this, [this] { TrecordTimer(); });
     DBGrid1->setWordWrap(false);
     DBGrid1->setAlternatingRowColors(false);
     QHeaderView* rowsHeader = DBGrid1->verticalHeader();

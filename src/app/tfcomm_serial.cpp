@@ -2,6 +2,7 @@
 // it, the speed stepping and the receive handler H42RData. The link only listens.
 #include <QAction>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <cstdlib>
 
@@ -87,6 +88,13 @@ std::string TFCOMM::SerialCom1Device() const {
 
 // COMM2 as the window designs it: COM1, 2400 baud, 8N1, no handshaking, DTR on while open.
 void TFCOMM::BindSerialHandlers() {
+    // Connect/Disconnect, the COM ports and STOP.
+    GuardedConnect(BTCon, &PanelLabel::clicked, this, [this] { BTCon1Click(); });
+    GuardedConnect(BtDiscon, &PanelLabel::clicked, this, [this] { BtDiscon1Click(); });
+    GuardedConnect(COMCon, &QToolButton::clicked, this, [this] { COMConClick(); });
+    GuardedConnect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    GuardedConnect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    GuardedConnect(STOP1, &QAction::triggered, this, [this] { BtDiscon1Click(); });
     TCommPortDriver& port = *COMM2;
     port.SetComPort(TComPortNumber::pnCOM1);
     port.SetComPortSpeed(TComPortBaudRate::br2400);
