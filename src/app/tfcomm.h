@@ -72,7 +72,6 @@ public:
     THidDevice* SelectedDevice = nullptr;
     static const char* const OpenDialog1Filter;
     static const char* const SaveDialog2Filter;
-    QPointer<QPrintPreviewDialog> QuickRep1Preview;
 
     // ---- window-level handlers (layout, start-up, exit) ----
     void FormCreate();
@@ -275,6 +274,8 @@ private:
     QTimer* ConTimer = nullptr;
     QTimer* Trecord = nullptr;
     RecordTableModel* Data1 = nullptr;
+    // The print preview while it is open (a child of the window named "QuickRep1Preview").
+    QPointer<QPrintPreviewDialog> QuickRep1Preview;
     // Shown over the grid's buttons while no record table is open: readings are not recorded.
     QLabel* RecordStateLabel = nullptr;
 

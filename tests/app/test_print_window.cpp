@@ -57,7 +57,7 @@ protected:
         for (int i = 0; i < n; ++i) w().T22GDB->Append(Reading(first + i));
     }
     ReportPreviewDialog* Preview() {
-        return qobject_cast<ReportPreviewDialog*>(w().QuickRep1Preview.data());
+        return w().findChild<ReportPreviewDialog*>(QStringLiteral("QuickRep1Preview"));
     }
     static int PreviewPages(ReportPreviewDialog* d) {
         return d->findChild<QPrintPreviewWidget*>()->pageCount();
@@ -106,7 +106,7 @@ TEST_F(PrintWindowTest, PrintButtonPreviewsEveryRowOfTheRecordTable) {
         EXPECT_TRUE(d->screen()->availableGeometry().size().expandedTo(QSize(480, 360)).boundedTo(d->size()) ==
                     d->size());
         ClosePreview();
-        EXPECT_TRUE(w().QuickRep1Preview.isNull());
+        EXPECT_EQ(w().findChild<QPrintPreviewDialog*>(QStringLiteral("QuickRep1Preview")), nullptr);
     }
     EXPECT_TRUE(errors_.empty());
     EXPECT_TRUE(messages_.empty());
@@ -138,7 +138,7 @@ TEST_F(PrintWindowTest, HiddenPrintButtonDoesNothing) {
     w().PrintClick();
     Control<QToolButton>(w(), "Print")->click();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(w().QuickRep1Preview.isNull());
+    EXPECT_EQ(w().findChild<QPrintPreviewDialog*>(QStringLiteral("QuickRep1Preview")), nullptr);
     EXPECT_TRUE(w().findChildren<QPrintPreviewDialog*>().isEmpty());
     EXPECT_EQ(w().T22GDB->RowCount(), 3u);
     EXPECT_TRUE(errors_.empty());
@@ -148,7 +148,7 @@ TEST_F(PrintWindowTest, HiddenPrintButtonDoesNothing) {
 TEST_F(PrintWindowTest, ThePreviewGoesWithTheWindow) {
     Record(2);
     ClickPrint();
-    QPointer<QPrintPreviewDialog> d = w().QuickRep1Preview;
+    QPointer<QPrintPreviewDialog> d = w().findChild<QPrintPreviewDialog*>(QStringLiteral("QuickRep1Preview"));
     ASSERT_FALSE(d.isNull());
     window_.reset();
     EXPECT_TRUE(d.isNull());
