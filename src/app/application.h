@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <exception>
 #include <functional>
+#include <type_traits>
+#include <utility>
 
 namespace Ui {
 // Modal information box with one OK button (user messages of the program).
@@ -56,6 +58,21 @@ void Guard(F&& f) noexcept {
     } catch (...) {
         HandleException(std::current_exception());
     }
+}
+
+// connect(sender, signal, receiver, handler) with the handler run inside Guard: an exception
+// escaping a handler never unwinds through Qt's signal dispatch (the signal's other slots still
+// run) and goes to the general error handler. The handler takes the signal's arguments or none.
+template <class Sender, class Signal, class Handler>
+QMetaObject::Connection GuardedConnect(Sender* sender, Signal signal, const QObject* receiver, Handler handler) {
+    return QObject::connect(sender, signal, receiver, [handler = std::move(handler)](auto&&... args) {
+        Guard([&] {
+            if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>)
+                handler(std::forward<decltype(args)>(args)...);
+            else
+                handler();
+        });
+    });
 }
 
 // Every event passes through notify: an exception escaping a handler that the event loop

@@ -37,7 +37,6 @@
 #include "records/recordtable.h"
 #include "records/recordtablemodel.h"
 
-TFCOMM* FCOMM = nullptr;
 
 const char* const TFCOMM::OpenDialog1Filter = "access data files (*.DB)|*.DB|All files (*.*)|*.*";
 const char* const TFCOMM::SaveDialog2Filter =
@@ -74,10 +73,10 @@ QLineEdit* Edit(QWidget* parent, const QString& text, int x, int y, int w, int h
 }  // namespace
 
 TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent) : QMainWindow(parent), Options(options) {
-    FCOMM = this;
     setObjectName(QStringLiteral("FCOMM"));
     BuildWindow();
     BuildMenu();
+    NameControls();
     BindHandlers();
     // The form is loaded: the start-up sequence runs before the window is first shown.
     Guard([this] { FormCreate(); });
@@ -89,7 +88,6 @@ TFCOMM::~TFCOMM() {
     if (DBGrid1) DBGrid1->setModel(nullptr);
     ShutdownUsb();
     ShutdownSerial();
-    if (FCOMM == this) FCOMM = nullptr;
 }
 
 void TFCOMM::BuildWindow() {
@@ -301,7 +299,7 @@ void TFCOMM::BuildWindow() {
     HistoryListBox = Place(new QListWidget(c), 5, logY, logWidth, kClientHeight - 2 - logY);
     // The list lays its lines out in batches after they are added: while the newest line is
     // the selected one, each batch that makes the list longer brings its end into view.
-    connect(HistoryListBox->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+    GuardedConnect(HistoryListBox->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
         if (HistoryListBox->currentRow() == HistoryListBox->count() - 1) HistoryListBox->verticalScrollBar()->setValue(max);
     });
     ClearBtn = Place(new QToolButton(c), 586, ly, 60, 22);
@@ -377,82 +375,60 @@ void TFCOMM::BuildMenu() {
     resize(DesignedSize());
 }
 
+void TFCOMM::NameControls() {
+    // Every control and component is found under its member name (findChild, tests).
+    const std::pair<QObject*, const char*> named[] = {
+        {USBCon, "USBCon"}, {BitBtn1, "BitBtn1"}, {B2400, "B2400"}, {B4800, "B4800"}, {B9600, "B9600"},
+        {USBtxt, "USBtxt"}, {USBtxt1, "USBtxt1"}, {BtCOM1, "BtCOM1"}, {BtCOM2, "BtCOM2"}, {BtCOM3, "BtCOM3"},
+        {BtCOM4, "BtCOM4"}, {RecallDataTest, "RecallDataTest"}, {Onescope, "Onescope"}, {Button4, "Button4"},
+        {Panel1, "Panel1"}, {PBar2, "PBar2"}, {RepeatSet, "RepeatSet"}, {RecordSI, "RecordSI"},
+        {RecordSITime, "RecordSITime"}, {RecordNew, "RecordNew"}, {OpenDataFiles, "OpenDataFiles"},
+        {saveas, "saveas"}, {BtPrint, "BtPrint"}, {Print, "Print"}, {DBGrid1, "DBGrid1"}, {KD, "KD"},
+        {KD1, "KD1"}, {CONok, "CONok"}, {CONokN, "CONokN"}, {KdFd, "KdFd"}, {KdSx, "KdSx"},
+        {oltext, "oltext"}, {Chtshow, "Chtshow"}, {ChtshowChart, "ChtshowChart"}, {Series1, "Series1"},
+        {Series2, "Series2"}, {Series2Line, "Series2Line"}, {TbFd, "TbFd"}, {TbSx, "TbSx"}, {BtNew, "BtNew"},
+        {BtSave, "BtSave"}, {BtFirst, "BtFirst"}, {BTPrevious, "BTPrevious"}, {Bt10, "Bt10"},
+        {BtNext, "BtNext"}, {BTlast, "BTlast"}, {ComboBox1, "ComboBox1"}, {ScopeNo, "ScopeNo"},
+        {Scopeok, "Scopeok"}, {Maxrecord, "Maxrecord"}, {Panel2, "Panel2"}, {RecallCheck, "RecallCheck"},
+        {TimeH, "TimeH"}, {TimeM, "TimeM"}, {TimeS, "TimeS"}, {TimeInt, "TimeInt"}, {Panel3, "Panel3"},
+        {MinText, "MinText"}, {MaxText, "MaxText"}, {MinTextU, "MinTextU"}, {MaxTextU, "MaxTextU"},
+        {Setmax, "Setmax"}, {SetMin, "SetMin"}, {SetMaxB, "SetMaxB"}, {SetMinB, "SetMinB"}, {BTCon, "BTCon"},
+        {BtDiscon, "BtDiscon"}, {BtExit, "BtExit"}, {HistoryListBox, "HistoryListBox"},
+        {ClearBtn, "ClearBtn"}, {SendData, "SendData"}, {ReadBtn, "ReadBtn"}, {SetFeature, "SetFeature"},
+        {DevListBox, "DevListBox"}, {InfoBtn, "InfoBtn"}, {COMCon, "COMCon"}, {Button2, "Button2"},
+        {Button3, "Button3"}, {IFMS22H, "IFMS22H"}, {IFRK740, "IFRK740"}, {IFMS35F, "IFMS35F"},
+        {IFMS22D, "IFMS22D"}, {Memo1, "Memo1"}, {Connect1, "Connect1"}, {START1, "START1"}, {STOP1, "STOP1"},
+        {Record1, "Record1"}, {New1, "New1"}, {Save1, "Save1"}, {N10001, "N10001"}, {N50001, "N50001"},
+        {N100001, "N100001"}, {N500001, "N500001"}, {N1000001, "N1000001"}, {limitess, "limitess"},
+        {EXIT1, "EXIT1"}, {Data1, "Data1"},
+    };
+    for (const auto& [object, name] : named) object->setObjectName(QString::fromLatin1(name));
+}
+
 QSize TFCOMM::DesignedSize() const {
     return QSize(kClientWidth, kClientHeight + (menuBar() ? menuBar()->sizeHint().height() : 0));
 }
 
 void TFCOMM::BindHandlers() {
-    // Top strip.
-    connect(USBCon, &QToolButton::clicked, this, [this] { USBConClick(); });
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
-    connect(RecallDataTest, &QPushButton::clicked, this, [this] { RecallDataTestClick(); });
-    connect(Onescope, &QPushButton::clicked, this, [this] { OnescopeClick(); });
-    connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
-    // Left column.
-    connect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
-    connect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
-    connect(OpenDataFiles, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-    connect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
-    connect(BtPrint, &QToolButton::clicked, this, [this] { BtPrintClick(); });
-    connect(Print, &QToolButton::clicked, this, [this] { PrintClick(); });
-    // Gauge and chart.
-    connect(KdFd, &ImageButton::clicked, this, [this] { KdFdClick(); });
-    connect(KdSx, &ImageButton::clicked, this, [this] { KdFdClick(); });
-    connect(TbFd, &ImageButton::clicked, this, [this] { TbFdClick(); });
-    connect(TbSx, &ImageButton::clicked, this, [this] { TbFdClick(); });
-    connect(BtNew, &QToolButton::clicked, this, [this] { BtNewClick(); });
-    connect(BtSave, &QToolButton::clicked, this, [this] { BtSaveClick(); });
-    connect(BtFirst, &QToolButton::clicked, this, [this] { BtFirstClick(); });
-    connect(BTPrevious, &QToolButton::clicked, this, [this] { BTPreviousClick(); });
-    connect(BtNext, &QToolButton::clicked, this, [this] { BtNextClick(); });
-    connect(BTlast, &QToolButton::clicked, this, [this] { BTlastClick(); });
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
-    connect(Maxrecord, &QLineEdit::textChanged, this, [this] { MaxrecordExit(); });
-    // Lower strip.
-    connect(RecallCheck, &QCheckBox::clicked, this, [this] { RecallCheckClick(); });
-    for (QLineEdit* e : {TimeH, TimeM, TimeS, TimeInt})
-        connect(e, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
-    connect(Setmax, &QLineEdit::textChanged, this, [this] { SetmaxExit(); });
-    connect(SetMaxB, &QCheckBox::clicked, this, [this] { SetmaxExit(); });
-    connect(SetMin, &QLineEdit::textChanged, this, [this] { SetMinExit(); });
-    connect(SetMinB, &QCheckBox::clicked, this, [this] { SetMinExit(); });
-    connect(BTCon, &PanelLabel::clicked, this, [this] { BTCon1Click(); });
-    connect(BtDiscon, &PanelLabel::clicked, this, [this] { BtDiscon1Click(); });
-    connect(BtExit, &PanelLabel::clicked, this, [this] { BtExit1Click(); });
-    connect(ClearBtn, &QToolButton::clicked, this, [this] { ClearBtnClick(); });
-    connect(SendData, &QPushButton::clicked, this, [this] { SendDataClick(); });
-    connect(ReadBtn, &QToolButton::clicked, this, [this] { ReadBtnClick(); });
-    connect(SetFeature, &QPushButton::clicked, this, [this] { SetFeatureClick(); });
-    connect(COMCon, &QToolButton::clicked, this, [this] { COMConClick(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    // The window's own controls: exit, Clear of the log; each area connects its controls.
+    GuardedConnect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    GuardedConnect(BtExit, &PanelLabel::clicked, this, [this] { BtExit1Click(); });
+    GuardedConnect(EXIT1, &QAction::triggered, this, [this] { BtExit1Click(); });
+    GuardedConnect(ClearBtn, &QToolButton::clicked, this, [this] { ClearBtnClick(); });
     // Key filters, key releases and focus leaving (OnKeyPress, OnKeyUp, OnExit).
     for (QObject* o : std::initializer_list<QObject*>{TimeH, TimeM, TimeS, TimeInt, RecordSITime, Maxrecord, Setmax,
                                                       SetMin, RecallCheck})
         o->installEventFilter(this);
-    // Menu.
-    connect(START1, &QAction::triggered, this, [this] { USBConClick(); });
-    connect(STOP1, &QAction::triggered, this, [this] { BtDiscon1Click(); });
-    connect(New1, &QAction::triggered, this, [this] { RecordNewClick(); });
-    connect(Save1, &QAction::triggered, this, [this] { saveasClick(); });
-    connect(N10001, &QAction::triggered, this, [this] { N10001Click(); });
-    connect(N50001, &QAction::triggered, this, [this] { N50001Click(); });
-    connect(N100001, &QAction::triggered, this, [this] { N100001Click(); });
-    connect(N500001, &QAction::triggered, this, [this] { N500001Click(); });
-    connect(N1000001, &QAction::triggered, this, [this] { N1000001Click(); });
-    connect(limitess, &QAction::triggered, this, [this] { limitessClick(); });
-    connect(EXIT1, &QAction::triggered, this, [this] { BtExit1Click(); });
-    // Timers run from the start.
-    connect(ConTimer, &QTimer::timeout, this, [this] { ConTimerTimer(); });
-    connect(Trecord, &QTimer::timeout, this, [this] { TrecordTimer(); });
-    ConTimer->start();
-    Trecord->start();
-
+    // The records area before the meter area: "New" and "Close Data" run their records
+    // handler first, then the meter's new run of extremes.
     BindRecordsHandlers();
     BindMeterHandlers();
     BindUsbHandlers();
     BindSerialHandlers();
     BindPrintHandlers();
+    // Timers run from the start.
+    ConTimer->start();
+    Trecord->start();
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {

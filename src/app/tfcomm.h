@@ -50,6 +50,9 @@ class THidDevice;
 class HidBackend;
 struct DecodeResult;
 class CableConnection;
+namespace chartpaging {
+enum class PageHandler;
+}
 
 class TFCOMM : public QMainWindow {
     Q_OBJECT
@@ -61,6 +64,104 @@ public:
     SharedState State;
     AppOptions Options;
 
+
+    // ---- non-visual components ----
+    std::unique_ptr<RecordTable> T22GDB;
+    std::unique_ptr<TCommPortDriver> COMM2;
+    std::unique_ptr<THidDeviceController> HidCtl;
+    THidDevice* SelectedDevice = nullptr;
+    static const char* const OpenDialog1Filter;
+    static const char* const SaveDialog2Filter;
+
+    // ---- window-level handlers (layout, start-up, exit) ----
+    void FormCreate();
+    void FormResize();
+    void KDResize();
+    // The designed client area (717 x 596 below the menu bar) as the window's size.
+    QSize DesignedSize() const;
+    void BitBtn1Click();
+    void BtExit1Click();
+    void ClearBtnClick();
+    // Adds one line to the device log.
+    void Log(const QString& line);
+
+    // ---- records area ----
+    void INDataToTable();
+    void RecordSITimeChange();
+    void RecordSITimeKeyPress(QObject* Sender, char& Key);
+    void TrecordTimer();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void RecallCheckClick();
+    void RecallCheckExit();
+    void TimeHKeyUp(QObject* Sender);
+    void RecallDataTestClick();
+    void RecordNewClick();
+    void SpeedButton2Click();
+    void saveasClick();
+    // Exit prompt: true when the program may end (saved, discarded or nothing to save).
+    bool ConfirmExitWithUnsavedRows();
+
+    // ---- meter area (decoder, gauge, limits, chart) ----
+    void LcdDisplay42();
+    void Button4Click();
+    void KDsetup();
+    void KDrun(int32_t position);
+    void KdFdClick();
+    void SetmaxExit();
+    void SetMinExit();
+    void SetmaxKeyPress(QObject* Sender, char& Key);
+    void ResetChartSeries();
+    void ShowSeries(int32_t Index);
+    void ComboBox1Change();
+    void BtNewClick();
+    void BtSaveClick();
+    void TbFdClick();
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void OnescopeClick();
+    void MaxrecordExit();
+
+    // ---- USB cable link ----
+    void HidCtlArrival(THidDevice* HidDev);
+    bool HidCtlEnumerate(THidDevice* HidDev, int32_t Idx);
+    void HidCtlDeviceChange(QObject* Sender);
+    void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
+    void HidCtlRemoval(THidDevice* HidDev);
+    void HidDataHandler(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+    void ReadBtnClick();
+    void USBConClick();
+    void SetFeatureClick();
+    void SendDataClick();
+    void ConTimerTimer();
+
+    // ---- serial meter link ----
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void COMConClick();
+    void Button3Click();
+    void Button2Click();
+    void H42RData(const uint8_t* DataPtr, uint32_t DataSize);
+
+    // ---- printing ----
+    void BtPrintClick();
+    void PrintClick();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // ---- the window's controls (tests reach them by objectName, which is the member's name) ----
     // ---- top strip ----
     QToolButton* USBCon = nullptr;
     QPushButton* BitBtn1 = nullptr;
@@ -169,108 +270,18 @@ public:
     QAction* limitess = nullptr;
     QAction* EXIT1 = nullptr;
 
-    // ---- non-visual components ----
+    // ---- timers and the grid's model ----
     QTimer* ConTimer = nullptr;
     QTimer* Trecord = nullptr;
-    std::unique_ptr<RecordTable> T22GDB;
     RecordTableModel* Data1 = nullptr;
-    std::unique_ptr<TCommPortDriver> COMM2;
-    std::unique_ptr<THidDeviceController> HidCtl;
-    THidDevice* SelectedDevice = nullptr;
-    static const char* const OpenDialog1Filter;
-    static const char* const SaveDialog2Filter;
+    // The print preview while it is open (a child of the window named "QuickRep1Preview").
     QPointer<QPrintPreviewDialog> QuickRep1Preview;
+    // Shown over the grid's buttons while no record table is open: readings are not recorded.
+    QLabel* RecordStateLabel = nullptr;
 
-    // ---- window-level handlers (layout, start-up, exit) ----
-    void FormCreate();
-    void FormResize();
-    void KDResize();
-    // The designed client area (717 x 596 below the menu bar) as the window's size.
-    QSize DesignedSize() const;
-    void BitBtn1Click();
-    void BtExit1Click();
-    void ClearBtnClick();
-    // Adds one line to the device log.
-    void Log(const QString& line);
-
-    // ---- records area ----
-    void INDataToTable();
-    void RecordSITimeChange();
-    void RecordSITimeKeyPress(QObject* Sender, char& Key);
-    void TrecordTimer();
-    void N10001Click();
-    void N50001Click();
-    void N100001Click();
-    void N500001Click();
-    void N1000001Click();
-    void limitessClick();
-    void RecallCheckClick();
-    void RecallCheckExit();
-    void TimeHKeyUp(QObject* Sender);
-    void RecallDataTestClick();
-    void RecordNewClick();
-    void SpeedButton2Click();
-    void saveasClick();
-    // Exit prompt: true when the program may end (saved, discarded or nothing to save).
-    bool ConfirmExitWithUnsavedRows();
-
-    // ---- meter area (decoder, gauge, limits, chart) ----
-    void LcdDisplay42();
-    void Button4Click();
-    void KDsetup();
-    void KDrun(int32_t position);
-    void KdFdClick();
-    void SetmaxExit();
-    void SetMinExit();
-    void SetmaxKeyPress(QObject* Sender, char& Key);
-    void ResetChartSeries();
-    void ShowSeries(int32_t Index);
-    void ComboBox1Change();
-    void BtNewClick();
-    void BtSaveClick();
-    void TbFdClick();
-    void BtFirstClick();
-    void BTPreviousClick();
-    void BtNextClick();
-    void BTlastClick();
-    void OnescopeClick();
-    void MaxrecordExit();
-
-    // ---- USB cable link ----
-    void HidCtlArrival(THidDevice* HidDev);
-    bool HidCtlEnumerate(THidDevice* HidDev, int32_t Idx);
-    void HidCtlDeviceChange(QObject* Sender);
-    void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
-    void HidCtlRemoval(THidDevice* HidDev);
-    void HidDataHandler(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
-    void ReadBtnClick();
-    void USBConClick();
-    void SetFeatureClick();
-    void SendDataClick();
-    void ConTimerTimer();
-
-    // ---- serial meter link ----
-    void BTCon1Click();
-    void BtDiscon1Click();
-    void COMConClick();
-    void Button3Click();
-    void Button2Click();
-    void H42RData(const uint8_t* DataPtr, uint32_t DataSize);
-
-    // ---- printing ----
-    void BtPrintClick();
-    void PrintClick();
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
     void BuildWindow();
     void BuildMenu();
+    void NameControls();  // objectName of each control and component = its member name
     void BindHandlers();
     void CloseAndQuit();
     void ApplyStartOuterHeight();  // start-up step 2 with the frame as known now
@@ -304,8 +315,6 @@ public:
     // [records state]
     bool RecordsUnsaved = false;         // rows appended since the last save, New or Open
     bool RecordClosedErrorShown = false; // a reading met a closed table and that was logged
-    // Shown over the grid's buttons while no record table is open: readings are not recorded.
-    QLabel* RecordStateLabel = nullptr;
     // The recovery journal of the unsaved rows, beside the record table (null when it could
     // not be set up).
     std::unique_ptr<RecordJournal> Journal;
@@ -320,6 +329,10 @@ public:
     void JournalClear();
     // Start-up: offers the rows of a journal left by an earlier run.
     void OfferJournalRestore();
+    // The grid's current row (and its indicator) to the last row.
+    void FollowLastRow();
+    // The record limit and its menu mark (item: the checked entry).
+    void SetLimit(QAction* item, int32_t limit);
     // [end records state]
     // [meter state]
     // For the frame links: runs LcdDisplay42 on State.FrameHex; a frame that fails (decoder
@@ -347,6 +360,8 @@ public:
     void ResetExtremes();  // back to the design texts "40001" / "-40001"
     // The chart back to its fixed scale (rubber-band zoom undone).
     void ChtshowFixedScale();
+    // One of the chart's page buttons: the page and the buttons' states.
+    void ChtshowPageClick(chartpaging::PageHandler handler);
     // [end meter state]
     // [usb state]
     // The name a device is listed and logged under.
@@ -367,10 +382,10 @@ public:
     // The device path COM1 stands for: the --com1 option, else the environment variable
     // MS42K_COM1, else the system's first serial port.
     std::string SerialCom1Device() const;
+    // The serial link opened / closed: menu marks, Connect/Disconnect and the COM panels.
+    void OpenSerialLink();
+    void CloseSerialLink();
     // [end serial state]
     // [print state]
     // [end print state]
 };
-
-// The single instance of the main window (set while it exists).
-extern TFCOMM* FCOMM;

@@ -13,6 +13,7 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QValueAxis>
@@ -93,23 +94,42 @@ QString DefaultChartBitmapPath() {
 #endif
 }
 
-void PageClick(TFCOMM& w, chartpaging::PageHandler handler) {
-    const chartpaging::PageStep s = chartpaging::PageClick(handler, w.ChtshowPage, w.ChtshowPageCount());
-    if (s.Page != w.ChtshowPage) w.ChtshowSetPage(s.Page);
-    if (s.First) w.BtFirst->setEnabled(*s.First);
-    if (s.Previous) w.BTPrevious->setEnabled(*s.Previous);
-    if (s.Next) w.BtNext->setEnabled(*s.Next);
-    if (s.Last) w.BTlast->setEnabled(*s.Last);
-    w.Bt10->setText(QString::number(w.ChtshowPage));
-}
 }  // namespace
+
+void TFCOMM::ChtshowPageClick(chartpaging::PageHandler handler) {
+    const chartpaging::PageStep s = chartpaging::PageClick(handler, ChtshowPage, ChtshowPageCount());
+    if (s.Page != ChtshowPage) ChtshowSetPage(s.Page);
+    if (s.First) BtFirst->setEnabled(*s.First);
+    if (s.Previous) BTPrevious->setEnabled(*s.Previous);
+    if (s.Next) BtNext->setEnabled(*s.Next);
+    if (s.Last) BTlast->setEnabled(*s.Last);
+    Bt10->setText(QString::number(ChtshowPage));
+}
 
 // ---------------------------------------------------------------------------------------------
 // Set-up and start-up steps
 
 void TFCOMM::BindMeterHandlers() {
-    // The chart's own settings (fixed left axis, flat look, no legend); its controls are
-    // already connected by the window.
+    // The gauge, the limits and the chart's controls.
+    GuardedConnect(Onescope, &QPushButton::clicked, this, [this] { OnescopeClick(); });
+    GuardedConnect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+    GuardedConnect(KdFd, &ImageButton::clicked, this, [this] { KdFdClick(); });
+    GuardedConnect(KdSx, &ImageButton::clicked, this, [this] { KdFdClick(); });
+    GuardedConnect(TbFd, &ImageButton::clicked, this, [this] { TbFdClick(); });
+    GuardedConnect(TbSx, &ImageButton::clicked, this, [this] { TbFdClick(); });
+    GuardedConnect(BtNew, &QToolButton::clicked, this, [this] { BtNewClick(); });
+    GuardedConnect(BtSave, &QToolButton::clicked, this, [this] { BtSaveClick(); });
+    GuardedConnect(BtFirst, &QToolButton::clicked, this, [this] { BtFirstClick(); });
+    GuardedConnect(BTPrevious, &QToolButton::clicked, this, [this] { BTPreviousClick(); });
+    GuardedConnect(BtNext, &QToolButton::clicked, this, [this] { BtNextClick(); });
+    GuardedConnect(BTlast, &QToolButton::clicked, this, [this] { BTlastClick(); });
+    GuardedConnect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
+    GuardedConnect(Maxrecord, &QLineEdit::textChanged, this, [this] { MaxrecordExit(); });
+    GuardedConnect(Setmax, &QLineEdit::textChanged, this, [this] { SetmaxExit(); });
+    GuardedConnect(SetMaxB, &QCheckBox::clicked, this, [this] { SetmaxExit(); });
+    GuardedConnect(SetMin, &QLineEdit::textChanged, this, [this] { SetMinExit(); });
+    GuardedConnect(SetMinB, &QCheckBox::clicked, this, [this] { SetMinExit(); });
+    // The chart's own settings (fixed left axis, flat look, no legend).
     ChartBitmapPath = DefaultChartBitmapPath();
     auto* axisX = new QValueAxis(ChtshowChart);
     auto* axisY = new QValueAxis(ChtshowChart);
@@ -156,8 +176,8 @@ void TFCOMM::BindMeterHandlers() {
     // Right-click on the chart returns to the fixed scale (instead of zooming out around the
     // centre); the menu "New" and the speed button "Close Data" begin a new run of extremes.
     Chtshow->viewport()->installEventFilter(this);
-    connect(New1, &QAction::triggered, this, [this] { ResetExtremes(); });
-    connect(RecordNew, &QToolButton::clicked, this, [this] { ResetExtremes(); });
+    GuardedConnect(New1, &QAction::triggered, this, [this] { ResetExtremes(); });
+    GuardedConnect(RecordNew, &QToolButton::clicked, this, [this] { ResetExtremes(); });
     for (QLabel* u : {MinTextU, MaxTextU}) u->setText(SegmentText("*"));
 }
 
@@ -482,10 +502,10 @@ void TFCOMM::TbFdClick() {
     }
 }
 
-void TFCOMM::BtFirstClick() { PageClick(*this, chartpaging::PageHandler::First); }
-void TFCOMM::BTPreviousClick() { PageClick(*this, chartpaging::PageHandler::Previous); }
-void TFCOMM::BtNextClick() { PageClick(*this, chartpaging::PageHandler::Next); }
-void TFCOMM::BTlastClick() { PageClick(*this, chartpaging::PageHandler::Last); }
+void TFCOMM::BtFirstClick() { ChtshowPageClick(chartpaging::PageHandler::First); }
+void TFCOMM::BTPreviousClick() { ChtshowPageClick(chartpaging::PageHandler::Previous); }
+void TFCOMM::BtNextClick() { ChtshowPageClick(chartpaging::PageHandler::Next); }
+void TFCOMM::BTlastClick() { ChtshowPageClick(chartpaging::PageHandler::Last); }
 
 void TFCOMM::OnescopeClick() {
     ResetChartSeries();

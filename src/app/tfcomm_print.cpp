@@ -1,6 +1,7 @@
 // Printed report of the record table: the "Print" speed button opens the report's print
 // preview; the hidden "Print" button does nothing.
 #include <QPrintPreviewDialog>
+#include <QToolButton>
 
 #include "app/application.h"
 #include "app/tfcomm.h"
@@ -8,8 +9,10 @@
 #include "chart/report_preview.h"
 #include "records/recordtable.h"
 
-// BtPrint and Print are connected to their handlers with the other controls in BindHandlers.
-void TFCOMM::BindPrintHandlers() {}
+void TFCOMM::BindPrintHandlers() {
+    GuardedConnect(BtPrint, &QToolButton::clicked, this, [this] { BtPrintClick(); });
+    GuardedConnect(Print, &QToolButton::clicked, this, [this] { PrintClick(); });
+}
 
 void TFCOMM::BtPrintClick() {
     // One preview at a time: a click while it is showing only brings it to the front.

@@ -14,6 +14,9 @@
 #include <QStyle>
 #include <QScrollBar>
 #include <QTableView>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 
 #include "app/application.h"
@@ -53,21 +56,6 @@ Reading CurrentReading(const SharedState& s) {
     return r;
 }
 
-// Moves the grid's current row (and its indicator) to the last row.
-void FollowLastRow(TFCOMM& w) {
-    w.Data1->ShowLastRows();
-    const int last = w.Data1->rowCount() - 1;
-    w.Data1->SetCurrentRow(last);
-    if (last < 0) return;
-    w.DBGrid1->setCurrentIndex(w.Data1->index(last, 0));
-    w.DBGrid1->scrollTo(w.Data1->index(last, 0));
-}
-
-void SetLimit(TFCOMM& w, QAction* item, int32_t limit) {
-    w.State.RecordLimit = limit;
-    for (QAction* a : {w.N10001, w.N50001, w.N100001, w.N500001, w.N1000001, w.limitess}) a->setChecked(a == item);
-}
-
 // Save of the record table to name, in the form its extension selects. The text form
 // reports success and failure itself; a failed table copy is reported with its reason.
 // True when the file was written.
@@ -96,7 +84,7 @@ bool SaveRecords(TFCOMM& w, const QString& name) {
             Ui::ShowMessage(QString::fromStdString(TextSaveFailedMessage(path, e.Reason())));
             return false;
         }
-        FollowLastRow(w);
+        w.FollowLastRow();
         Ui::ShowMessage(QString::fromStdString(TextSavedMessage(path)));
     }
     w.RecordsUnsaved = false;
@@ -126,7 +114,7 @@ void InstallTerminateHandlers(TFCOMM& w) {
         ::sigaction(SIGHUP, &sa, nullptr);
     }
     auto* n = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &w);
-    QObject::connect(n, &QSocketNotifier::activated, &w, [&w] {
+    GuardedConnect(n, &QSocketNotifier::activated, &w, [&w] {
         unsigned char sig = 0;
         if (::read(gSignalPipe[0], &sig, 1) != 1) return;
         if (w.Journal) {
@@ -141,7 +129,40 @@ void InstallTerminateHandlers(TFCOMM& w) {
 }
 }  // namespace
 
+void TFCOMM::SetLimit(QAction* item, int32_t limit) {
+    State.RecordLimit = limit;
+    for (QAction* a : {N10001, N50001, N100001, N500001, N1000001, limitess}) a->setChecked(a == item);
+}
+
+// Moves the grid's current row (and its indicator) to the last row.
+void TFCOMM::FollowLastRow() {
+    Data1->ShowLastRows();
+    const int last = Data1->rowCount() - 1;
+    Data1->SetCurrentRow(last);
+    if (last < 0) return;
+    DBGrid1->setCurrentIndex(Data1->index(last, 0));
+    DBGrid1->scrollTo(Data1->index(last, 0));
+}
+
 void TFCOMM::BindRecordsHandlers() {
+    // The recording controls, the data files and the record menu.
+    GuardedConnect(RecallDataTest, &QPushButton::clicked, this, [this] { RecallDataTestClick(); });
+    GuardedConnect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+    GuardedConnect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
+    GuardedConnect(OpenDataFiles, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    GuardedConnect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
+    GuardedConnect(RecallCheck, &QCheckBox::clicked, this, [this] { RecallCheckClick(); });
+    for (QLineEdit* e : {TimeH, TimeM, TimeS, TimeInt})
+        GuardedConnect(e, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+    GuardedConnect(New1, &QAction::triggered, this, [this] { RecordNewClick(); });
+    GuardedConnect(Save1, &QAction::triggered, this, [this] { saveasClick(); });
+    GuardedConnect(N10001, &QAction::triggered, this, [this] { N10001Click(); });
+    GuardedConnect(N50001, &QAction::triggered, this, [this] { N50001Click(); });
+    GuardedConnect(N100001, &QAction::triggered, this, [this] { N100001Click(); });
+    GuardedConnect(N500001, &QAction::triggered, this, [this] { N500001Click(); });
+    GuardedConnect(N1000001, &QAction::triggered, this, [this] { N1000001Click(); });
+    GuardedConnect(limitess, &QAction::triggered, this, [this] { limitessClick(); });
+    GuardedConnect(Trecord, &QTimer::timeout, this, [this] { TrecordTimer(); });
     DBGrid1->setWordWrap(false);
     DBGrid1->setAlternatingRowColors(false);
     QHeaderView* rowsHeader = DBGrid1->verticalHeader();
@@ -176,7 +197,7 @@ void TFCOMM::BindRecordsHandlers() {
     for (int c = 0; c < kRecordColumns; ++c) DBGrid1->setColumnWidth(c, widths[c]);
     // The grid shows a window of the table (RecordTableModel): scrolled to one of the window's
     // ends, the window moves on by half its size and the same rows stay in view.
-    connect(DBGrid1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    GuardedConnect(DBGrid1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         QScrollBar* bar = DBGrid1->verticalScrollBar();
         const size_t first = Data1->WindowFirst();
         const bool atTop = value == bar->minimum() && first > 0;
@@ -193,8 +214,8 @@ void TFCOMM::BindRecordsHandlers() {
                           atTop ? QAbstractItemView::PositionAtTop : QAbstractItemView::PositionAtBottom);
     });
     // The indicator follows the current row, also when the user moves it.
-    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });
+    GuardedConnect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });
     // The not-recording indicator, right of the buttons above the grid.
     RecordStateLabel = new QLabel(QStringLiteral("NOT RECORDING"), DBGrid1->parentWidget());
     RecordStateLabel->setObjectName(QStringLiteral("RecordStateLabel"));
@@ -281,7 +302,7 @@ void TFCOMM::OfferJournalRestore() {
         RecordsUnsaved = true;
         State.RecordNo = lastNo + 1;
         Data1->Refresh();
-        FollowLastRow(*this);
+        FollowLastRow();
         Log(QString::fromStdString(std::to_string(sum.rows) + " readings restored from " + path));
     } else {
         const std::string kept = Journal->KeepAside();
@@ -303,7 +324,7 @@ void TFCOMM::StartupOpenRecordTable() {
     });
     Journal = std::make_unique<RecordJournal>(RecordJournal::PathFor(tablePath));
     Data1->Refresh();
-    FollowLastRow(*this);
+    FollowLastRow();
     UpdateRecordingState();
     if (!T22GDB->IsOpen()) Log(QStringLiteral("Not recording: no record table is open"));
 }
@@ -333,7 +354,7 @@ void TFCOMM::INDataToTable() {
     JournalRow(row);
     RecordsUnsaved = true;
     Data1->RowsAppended();
-    FollowLastRow(*this);
+    FollowLastRow();
 }
 
 void TFCOMM::RecordSITimeChange() { State.SampleCountdown = SampleSecondsFromText(Text8(RecordSITime)); }
@@ -356,12 +377,12 @@ void TFCOMM::TrecordTimer() {
     }
 }
 
-void TFCOMM::N10001Click() { SetLimit(*this, N10001, 1000); }
-void TFCOMM::N50001Click() { SetLimit(*this, N50001, 5000); }
-void TFCOMM::N100001Click() { SetLimit(*this, N100001, 10000); }
-void TFCOMM::N500001Click() { SetLimit(*this, N500001, 50000); }
-void TFCOMM::N1000001Click() { SetLimit(*this, N1000001, 100000); }
-void TFCOMM::limitessClick() { SetLimit(*this, limitess, 10000000); }
+void TFCOMM::N10001Click() { SetLimit(N10001, 1000); }
+void TFCOMM::N50001Click() { SetLimit(N50001, 5000); }
+void TFCOMM::N100001Click() { SetLimit(N100001, 10000); }
+void TFCOMM::N500001Click() { SetLimit(N500001, 50000); }
+void TFCOMM::N1000001Click() { SetLimit(N1000001, 100000); }
+void TFCOMM::limitessClick() { SetLimit(limitess, 10000000); }
 
 void TFCOMM::RecallCheckClick() {
     if (RecallCheck->isChecked()) {
@@ -412,7 +433,7 @@ void TFCOMM::RecallDataTestClick() {
     JournalRow(row);
     RecordsUnsaved = true;
     Data1->RowsAppended();
-    FollowLastRow(*this);
+    FollowLastRow();
 }
 
 void TFCOMM::RecordNewClick() {

@@ -2,6 +2,7 @@
 // it, the speed stepping and the receive handler H42RData. The link only listens.
 #include <QAction>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <cstdlib>
 
@@ -46,31 +47,6 @@ void OpenSerialPort(TFCOMM& w) {
                   .arg(PortLabel(port), QString::fromStdString(port.LastError())));
 }
 
-void OpenSerialLink(TFCOMM& w) {
-    SetMenuCheck(w.START1, true);
-    w.START1->setEnabled(false);
-    w.STOP1->setEnabled(true);
-    SetMenuCheck(w.STOP1, false);
-    OpenSerialPort(w);
-    w.BTCon->hide();
-    w.BtDiscon->show();
-    for (PanelLabel* p : {w.BtCOM1, w.BtCOM2, w.BtCOM3, w.BtCOM4}) p->setEnabled(false);
-}
-
-void CloseSerialLink(TFCOMM& w) {
-    SetMenuCheck(w.START1, false);
-    w.START1->setEnabled(true);
-    w.STOP1->setEnabled(false);
-    SetMenuCheck(w.STOP1, true);
-    if (w.COMM2->IsOpen()) {
-        w.COMM2->ClosePort();
-        w.Log(QStringLiteral("Serial port %1 closed").arg(PortLabel(*w.COMM2)));
-    }
-    w.BTCon->show();
-    w.BtDiscon->hide();
-    for (PanelLabel* p : {w.BtCOM1, w.BtCOM2, w.BtCOM3, w.BtCOM4}) p->setEnabled(true);
-}
-
 void BindReceiveHandler(TFCOMM& w) {
     w.COMM2->SetOnReceiveData([&w](TCommPortDriver*, const uint8_t* data, int32_t size) {
         if (size > 0) w.H42RData(data, static_cast<uint32_t>(size));
@@ -78,6 +54,31 @@ void BindReceiveHandler(TFCOMM& w) {
 }
 
 }  // namespace
+
+void TFCOMM::CloseSerialLink() {
+    SetMenuCheck(START1, false);
+    START1->setEnabled(true);
+    STOP1->setEnabled(false);
+    SetMenuCheck(STOP1, true);
+    if (COMM2->IsOpen()) {
+        COMM2->ClosePort();
+        Log(QStringLiteral("Serial port %1 closed").arg(PortLabel(*COMM2)));
+    }
+    BTCon->show();
+    BtDiscon->hide();
+    for (PanelLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4}) p->setEnabled(true);
+}
+
+void TFCOMM::OpenSerialLink() {
+    SetMenuCheck(START1, true);
+    START1->setEnabled(false);
+    STOP1->setEnabled(true);
+    SetMenuCheck(STOP1, false);
+    OpenSerialPort(*this);
+    BTCon->hide();
+    BtDiscon->show();
+    for (PanelLabel* p : {BtCOM1, BtCOM2, BtCOM3, BtCOM4}) p->setEnabled(false);
+}
 
 std::string TFCOMM::SerialCom1Device() const {
     if (!Options.com1Path.empty()) return Options.com1Path;
@@ -87,6 +88,13 @@ std::string TFCOMM::SerialCom1Device() const {
 
 // COMM2 as the window designs it: COM1, 2400 baud, 8N1, no handshaking, DTR on while open.
 void TFCOMM::BindSerialHandlers() {
+    // Connect/Disconnect, the COM ports and STOP.
+    GuardedConnect(BTCon, &PanelLabel::clicked, this, [this] { BTCon1Click(); });
+    GuardedConnect(BtDiscon, &PanelLabel::clicked, this, [this] { BtDiscon1Click(); });
+    GuardedConnect(COMCon, &QToolButton::clicked, this, [this] { COMConClick(); });
+    GuardedConnect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    GuardedConnect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    GuardedConnect(STOP1, &QAction::triggered, this, [this] { BtDiscon1Click(); });
     TCommPortDriver& port = *COMM2;
     port.SetComPort(TComPortNumber::pnCOM1);
     port.SetComPortSpeed(TComPortBaudRate::br2400);
@@ -114,15 +122,15 @@ void TFCOMM::ShutdownSerial() {
     COMM2->ClosePort();
 }
 
-void TFCOMM::BTCon1Click() { OpenSerialLink(*this); }
+void TFCOMM::BTCon1Click() { OpenSerialLink(); }
 
-void TFCOMM::BtDiscon1Click() { CloseSerialLink(*this); }
+void TFCOMM::BtDiscon1Click() { CloseSerialLink(); }
 
 void TFCOMM::COMConClick() {
     if (COMCon->isChecked())
-        OpenSerialLink(*this);
+        OpenSerialLink();
     else
-        CloseSerialLink(*this);
+        CloseSerialLink();
 }
 
 void TFCOMM::Button3Click() {

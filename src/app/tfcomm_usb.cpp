@@ -1,5 +1,6 @@
 // USB cable link: the device list, connecting, the feature report and the request, input
 // reports joined into frames, the connection watchdog and the device log lines.
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
@@ -30,6 +31,13 @@ QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), qsiz
 }  // namespace
 
 void TFCOMM::BindUsbHandlers() {
+    // The cable's controls and its watchdog.
+    GuardedConnect(USBCon, &QToolButton::clicked, this, [this] { USBConClick(); });
+    GuardedConnect(SendData, &QPushButton::clicked, this, [this] { SendDataClick(); });
+    GuardedConnect(ReadBtn, &QToolButton::clicked, this, [this] { ReadBtnClick(); });
+    GuardedConnect(SetFeature, &QPushButton::clicked, this, [this] { SetFeatureClick(); });
+    GuardedConnect(START1, &QAction::triggered, this, [this] { USBConClick(); });
+    GuardedConnect(ConTimer, &QTimer::timeout, this, [this] { ConTimerTimer(); });
     // Every report with meter data adds a line to the log, dozens per frame: the list must
     // take long runs of one-line entries in linear time.
     HistoryListBox->setUniformItemSizes(true);

@@ -47,35 +47,22 @@ namespace {
 
 // A window started in a folder that holds a fresh copy of the record table file, with the
 // interactive hooks replaced so that nothing blocks.
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        const QString source = QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB");
-        if (QFile::exists(source)) QFile::copy(source, dir_.filePath(QStringLiteral("Ms35fdb.DB")));
-        oldCwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-        window_ = std::make_unique<TFCOMM>();
-        window_->show();
-        QCoreApplication::processEvents();
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        EnterFolder();
+        StartWindow();
     }
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(oldCwd_);
-    }
-    TFCOMM& w() { return *window_; }
 
-    QTemporaryDir dir_;
-    QString oldCwd_;
     QuietUi ui_;  // every dialog recorded instead of shown
     int& quitCalls_ = ui_.quitCalls;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 TEST_F(MainWindowTest, CaptionAndStartUpValues) {
     EXPECT_EQ(w().windowTitle(), QStringLiteral("MS42K Interface Program _Ver: 1.00"));
     EXPECT_EQ(w().objectName(), QStringLiteral("FCOMM"));
-    EXPECT_EQ(FCOMM, &w());
 
     const SharedState& s = w().State;
     EXPECT_EQ(s.KdScale, "4");
@@ -108,76 +95,76 @@ TEST_F(MainWindowTest, InitialVisibilityOfEachRegion) {
     };
     const Case cases[] = {
         // top strip
-        {"USBCon", w().USBCon, true},
-        {"BitBtn1", w().BitBtn1, true},
-        {"B2400", w().B2400, false},
-        {"B4800", w().B4800, false},
-        {"B9600", w().B9600, false},  // hidden by the start-up sequence
-        {"USBtxt", w().USBtxt, false},
-        {"USBtxt1", w().USBtxt1, false},
-        {"BtCOM1", w().BtCOM1, false},
-        {"BtCOM4", w().BtCOM4, false},
-        {"RecallDataTest", w().RecallDataTest, false},
-        {"Onescope", w().Onescope, false},
-        {"Button4", w().Button4, false},
+        {"USBCon", Control<QToolButton>(w(), "USBCon"), true},
+        {"BitBtn1", Control<QPushButton>(w(), "BitBtn1"), true},
+        {"B2400", Control<QCheckBox>(w(), "B2400"), false},
+        {"B4800", Control<QCheckBox>(w(), "B4800"), false},
+        {"B9600", Control<QCheckBox>(w(), "B9600"), false},  // hidden by the start-up sequence
+        {"USBtxt", Control<QLabel>(w(), "USBtxt"), false},
+        {"USBtxt1", Control<QLabel>(w(), "USBtxt1"), false},
+        {"BtCOM1", Control<PanelLabel>(w(), "BtCOM1"), false},
+        {"BtCOM4", Control<PanelLabel>(w(), "BtCOM4"), false},
+        {"RecallDataTest", Control<QPushButton>(w(), "RecallDataTest"), false},
+        {"Onescope", Control<QPushButton>(w(), "Onescope"), false},
+        {"Button4", Control<QPushButton>(w(), "Button4"), false},
         // left column
-        {"Panel1", static_cast<QWidget*>(w().Panel1), true},
-        {"PBar2", w().PBar2, true},
-        {"RepeatSet", w().RepeatSet, true},
-        {"RecordSI", w().RecordSI, true},
-        {"RecordSITime", w().RecordSITime, true},
-        {"RecordNew", w().RecordNew, true},
-        {"OpenDataFiles", w().OpenDataFiles, true},
-        {"saveas", w().saveas, true},
-        {"BtPrint", w().BtPrint, true},
-        {"Print", w().Print, false},
-        {"DBGrid1", w().DBGrid1, true},
+        {"Panel1", static_cast<QWidget*>(Control<LcdPanel>(w(), "Panel1")), true},
+        {"PBar2", Control<QProgressBar>(w(), "PBar2"), true},
+        {"RepeatSet", Control<QCheckBox>(w(), "RepeatSet"), true},
+        {"RecordSI", Control<QCheckBox>(w(), "RecordSI"), true},
+        {"RecordSITime", Control<QLineEdit>(w(), "RecordSITime"), true},
+        {"RecordNew", Control<QToolButton>(w(), "RecordNew"), true},
+        {"OpenDataFiles", Control<QToolButton>(w(), "OpenDataFiles"), true},
+        {"saveas", Control<QToolButton>(w(), "saveas"), true},
+        {"BtPrint", Control<QToolButton>(w(), "BtPrint"), true},
+        {"Print", Control<QToolButton>(w(), "Print"), false},
+        {"DBGrid1", Control<QTableView>(w(), "DBGrid1"), true},
         // right column
-        {"KD", w().KD, true},
-        {"CONok", w().CONok, false},
-        {"CONokN", w().CONokN, true},
-        {"KdFd", w().KdFd, false},
-        {"KdSx", w().KdSx, false},
-        {"oltext", w().oltext, false},
-        {"TbFd", w().TbFd, true},
-        {"TbSx", w().TbSx, false},
-        {"BtNew", w().BtNew, true},
-        {"BtSave", w().BtSave, true},
-        {"BtFirst", w().BtFirst, false},
-        {"BTPrevious", w().BTPrevious, false},
-        {"Bt10", w().Bt10, false},
-        {"BtNext", w().BtNext, false},
-        {"BTlast", w().BTlast, false},
-        {"ComboBox1", static_cast<QWidget*>(w().ComboBox1), false},
-        {"ScopeNo", w().ScopeNo, true},
-        {"Scopeok", w().Scopeok, false},
-        {"Maxrecord", w().Maxrecord, false},
+        {"KD", Control<QFrame>(w(), "KD"), true},
+        {"CONok", Control<ImageButton>(w(), "CONok"), false},
+        {"CONokN", Control<ImageButton>(w(), "CONokN"), true},
+        {"KdFd", Control<ImageButton>(w(), "KdFd"), false},
+        {"KdSx", Control<ImageButton>(w(), "KdSx"), false},
+        {"oltext", Control<PanelLabel>(w(), "oltext"), false},
+        {"TbFd", Control<ImageButton>(w(), "TbFd"), true},
+        {"TbSx", Control<ImageButton>(w(), "TbSx"), false},
+        {"BtNew", Control<QToolButton>(w(), "BtNew"), true},
+        {"BtSave", Control<QToolButton>(w(), "BtSave"), true},
+        {"BtFirst", Control<QToolButton>(w(), "BtFirst"), false},
+        {"BTPrevious", Control<QToolButton>(w(), "BTPrevious"), false},
+        {"Bt10", Control<QToolButton>(w(), "Bt10"), false},
+        {"BtNext", Control<QToolButton>(w(), "BtNext"), false},
+        {"BTlast", Control<QToolButton>(w(), "BTlast"), false},
+        {"ComboBox1", static_cast<QWidget*>(Control<QComboBox>(w(), "ComboBox1")), false},
+        {"ScopeNo", Control<ImageButton>(w(), "ScopeNo"), true},
+        {"Scopeok", Control<ImageButton>(w(), "Scopeok"), false},
+        {"Maxrecord", Control<QLineEdit>(w(), "Maxrecord"), false},
         // lower strip
-        {"Panel2", w().Panel2, true},
-        {"Panel3", w().Panel3, true},
-        {"BTCon", w().BTCon, true},
-        {"BtDiscon", w().BtDiscon, false},
-        {"BtExit", w().BtExit, false},
-        {"HistoryListBox", w().HistoryListBox, true},
-        {"ClearBtn", w().ClearBtn, true},
-        {"SendData", w().SendData, true},
-        {"ReadBtn", w().ReadBtn, false},
-        {"SetFeature", w().SetFeature, false},
-        {"DevListBox", w().DevListBox, false},
-        {"InfoBtn", w().InfoBtn, false},
-        {"COMCon", w().COMCon, false},
-        {"Button2", w().Button2, false},
-        {"Button3", w().Button3, false},
-        {"IFRK740", w().IFRK740, false},
-        {"Memo1", w().Memo1, false},  // hidden by the start-up sequence
+        {"Panel2", Control<QFrame>(w(), "Panel2"), true},
+        {"Panel3", Control<QFrame>(w(), "Panel3"), true},
+        {"BTCon", Control<PanelLabel>(w(), "BTCon"), true},
+        {"BtDiscon", Control<PanelLabel>(w(), "BtDiscon"), false},
+        {"BtExit", Control<PanelLabel>(w(), "BtExit"), false},
+        {"HistoryListBox", Control<QListWidget>(w(), "HistoryListBox"), true},
+        {"ClearBtn", Control<QToolButton>(w(), "ClearBtn"), true},
+        {"SendData", Control<QPushButton>(w(), "SendData"), true},
+        {"ReadBtn", Control<QToolButton>(w(), "ReadBtn"), false},
+        {"SetFeature", Control<QPushButton>(w(), "SetFeature"), false},
+        {"DevListBox", Control<QListWidget>(w(), "DevListBox"), false},
+        {"InfoBtn", Control<QToolButton>(w(), "InfoBtn"), false},
+        {"COMCon", Control<QToolButton>(w(), "COMCon"), false},
+        {"Button2", Control<QPushButton>(w(), "Button2"), false},
+        {"Button3", Control<QPushButton>(w(), "Button3"), false},
+        {"IFRK740", Control<QCheckBox>(w(), "IFRK740"), false},
+        {"Memo1", Control<QPlainTextEdit>(w(), "Memo1"), false},  // hidden by the start-up sequence
     };
     for (const Case& c : cases) {
         ASSERT_NE(c.widget, nullptr) << c.name;
         EXPECT_EQ(c.widget->isVisibleTo(&w()), c.visible) << c.name;
     }
-    EXPECT_TRUE(w().B9600->isChecked());
-    EXPECT_TRUE(w().IFRK740->isChecked());
-    EXPECT_FALSE(w().USBCon->isChecked());
+    EXPECT_TRUE(Control<QCheckBox>(w(), "B9600")->isChecked());
+    EXPECT_TRUE(Control<QCheckBox>(w(), "IFRK740")->isChecked());
+    EXPECT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked());
 }
 
 TEST_F(MainWindowTest, CaptionsHintsAndTexts) {
@@ -187,52 +174,52 @@ TEST_F(MainWindowTest, CaptionsHintsAndTexts) {
         const char* expected;
     };
     const Case cases[] = {
-        {"USBCon caption", w().USBCon->text(), "Connect"},
-        {"USBCon hint", w().USBCon->toolTip(), "USB Connect"},
-        {"BitBtn1", w().BitBtn1->text(), "EXIT"},
-        {"USBtxt", w().USBtxt->text(), "6001"},
-        {"BtCOM3", w().BtCOM3->text(), "COM 3"},
-        {"RecallDataTest", w().RecallDataTest->text(), "RecallData"},
-        {"Onescope", w().Onescope->text(), "One scope"},
-        {"RepeatSet", w().RepeatSet->text(), "Repeat"},
-        {"RepeatSet hint", w().RepeatSet->toolTip(), "Repeage Record"},
-        {"RecordSI", w().RecordSI->text(), "Sampling Interval           'S"},
-        {"RecordSITime", w().RecordSITime->text(), "10"},
-        {"RecordNew hint", w().RecordNew->toolTip(), "Close Data"},
-        {"OpenDataFiles hint", w().OpenDataFiles->toolTip(), "Open old data files"},
-        {"saveas hint", w().saveas->toolTip(), "Save data files"},
-        {"BtPrint hint", w().BtPrint->toolTip(), "Print"},
-        {"TbFd hint", w().TbFd->toolTip(), "Graphic Enlarge"},
-        {"TbSx hint", w().TbSx->toolTip(), "Graphic Restore"},
-        {"BtNew hint", w().BtNew->toolTip(), "New"},
-        {"BtSave hint", w().BtSave->toolTip(), "Save"},
-        {"Bt10", w().Bt10->text(), "1"},
-        {"Bt10 hint", w().Bt10->toolTip(), "Page No."},
-        {"Maxrecord", w().Maxrecord->text(), "100"},
-        {"oltext", w().oltext->text(), "OL !!"},
-        {"RecallCheck", w().RecallCheck->text(), "RecallData"},
-        {"TimeH", w().TimeH->text(), "23"},
-        {"TimeM", w().TimeM->text(), "59"},
-        {"TimeS", w().TimeS->text(), "59"},
-        {"TimeInt", w().TimeInt->text(), "1"},
-        {"MinText", w().MinText->text(), "40001"},
-        {"MaxText", w().MaxText->text(), "-40001"},
-        {"Setmax", w().Setmax->text(), "40000"},
-        {"SetMin", w().SetMin->text(), "-40000"},
-        {"SetMaxB", w().SetMaxB->text(), "SetMax:"},
-        {"SetMinB", w().SetMinB->text(), "SetMin: "},
-        {"BTCon", w().BTCon->text(), "Connect"},
-        {"BtDiscon", w().BtDiscon->text(), "Disconnect"},
-        {"BtExit", w().BtExit->text(), "Exit"},
-        {"ClearBtn", w().ClearBtn->text(), "Clear"},
-        {"SendData", w().SendData->text(), "USBSendData"},
-        {"COMCon", w().COMCon->text(), "MS22G COM"},
-        {"Button2", w().Button2->text(), "SET Baud Rate"},
-        {"Button3", w().Button3->text(), "MS42K COM"},
-        {"IFRK740", w().IFRK740->text(), "RK740/760"},
+        {"USBCon caption", Control<QToolButton>(w(), "USBCon")->text(), "Connect"},
+        {"USBCon hint", Control<QToolButton>(w(), "USBCon")->toolTip(), "USB Connect"},
+        {"BitBtn1", Control<QPushButton>(w(), "BitBtn1")->text(), "EXIT"},
+        {"USBtxt", Control<QLabel>(w(), "USBtxt")->text(), "6001"},
+        {"BtCOM3", Control<PanelLabel>(w(), "BtCOM3")->text(), "COM 3"},
+        {"RecallDataTest", Control<QPushButton>(w(), "RecallDataTest")->text(), "RecallData"},
+        {"Onescope", Control<QPushButton>(w(), "Onescope")->text(), "One scope"},
+        {"RepeatSet", Control<QCheckBox>(w(), "RepeatSet")->text(), "Repeat"},
+        {"RepeatSet hint", Control<QCheckBox>(w(), "RepeatSet")->toolTip(), "Repeage Record"},
+        {"RecordSI", Control<QCheckBox>(w(), "RecordSI")->text(), "Sampling Interval           'S"},
+        {"RecordSITime", Control<QLineEdit>(w(), "RecordSITime")->text(), "10"},
+        {"RecordNew hint", Control<QToolButton>(w(), "RecordNew")->toolTip(), "Close Data"},
+        {"OpenDataFiles hint", Control<QToolButton>(w(), "OpenDataFiles")->toolTip(), "Open old data files"},
+        {"saveas hint", Control<QToolButton>(w(), "saveas")->toolTip(), "Save data files"},
+        {"BtPrint hint", Control<QToolButton>(w(), "BtPrint")->toolTip(), "Print"},
+        {"TbFd hint", Control<ImageButton>(w(), "TbFd")->toolTip(), "Graphic Enlarge"},
+        {"TbSx hint", Control<ImageButton>(w(), "TbSx")->toolTip(), "Graphic Restore"},
+        {"BtNew hint", Control<QToolButton>(w(), "BtNew")->toolTip(), "New"},
+        {"BtSave hint", Control<QToolButton>(w(), "BtSave")->toolTip(), "Save"},
+        {"Bt10", Control<QToolButton>(w(), "Bt10")->text(), "1"},
+        {"Bt10 hint", Control<QToolButton>(w(), "Bt10")->toolTip(), "Page No."},
+        {"Maxrecord", Control<QLineEdit>(w(), "Maxrecord")->text(), "100"},
+        {"oltext", Control<PanelLabel>(w(), "oltext")->text(), "OL !!"},
+        {"RecallCheck", Control<QCheckBox>(w(), "RecallCheck")->text(), "RecallData"},
+        {"TimeH", Control<QLineEdit>(w(), "TimeH")->text(), "23"},
+        {"TimeM", Control<QLineEdit>(w(), "TimeM")->text(), "59"},
+        {"TimeS", Control<QLineEdit>(w(), "TimeS")->text(), "59"},
+        {"TimeInt", Control<QLineEdit>(w(), "TimeInt")->text(), "1"},
+        {"MinText", Control<QLabel>(w(), "MinText")->text(), "40001"},
+        {"MaxText", Control<QLabel>(w(), "MaxText")->text(), "-40001"},
+        {"Setmax", Control<QLineEdit>(w(), "Setmax")->text(), "40000"},
+        {"SetMin", Control<QLineEdit>(w(), "SetMin")->text(), "-40000"},
+        {"SetMaxB", Control<QCheckBox>(w(), "SetMaxB")->text(), "SetMax:"},
+        {"SetMinB", Control<QCheckBox>(w(), "SetMinB")->text(), "SetMin: "},
+        {"BTCon", Control<PanelLabel>(w(), "BTCon")->text(), "Connect"},
+        {"BtDiscon", Control<PanelLabel>(w(), "BtDiscon")->text(), "Disconnect"},
+        {"BtExit", Control<PanelLabel>(w(), "BtExit")->text(), "Exit"},
+        {"ClearBtn", Control<QToolButton>(w(), "ClearBtn")->text(), "Clear"},
+        {"SendData", Control<QPushButton>(w(), "SendData")->text(), "USBSendData"},
+        {"COMCon", Control<QToolButton>(w(), "COMCon")->text(), "MS22G COM"},
+        {"Button2", Control<QPushButton>(w(), "Button2")->text(), "SET Baud Rate"},
+        {"Button3", Control<QPushButton>(w(), "Button3")->text(), "MS42K COM"},
+        {"IFRK740", Control<QCheckBox>(w(), "IFRK740")->text(), "RK740/760"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.actual, QString::fromUtf8(c.expected)) << c.name;
-    EXPECT_EQ(w().PBar2->maximum(), 40);
+    EXPECT_EQ(Control<QProgressBar>(w(), "PBar2")->maximum(), 40);
     EXPECT_STREQ(TFCOMM::OpenDialog1Filter, "access data files (*.DB)|*.DB|All files (*.*)|*.*");
     EXPECT_STREQ(TFCOMM::SaveDialog2Filter,
                  "Excel File(*.xls)|*.xls|DB File(*.db)|*.db|Txt File(*.txt)|*.txt|All File(*.*)|*.*");
@@ -248,13 +235,13 @@ TEST_F(MainWindowTest, MenuStructure) {
     EXPECT_TRUE(top[3]->text().isEmpty());
     EXPECT_EQ(top[4]->text(), QStringLiteral("Exit"));
 
-    const QList<QAction*> connect = w().Connect1->actions();
+    const QList<QAction*> connect = Control<QMenu>(w(), "Connect1")->actions();
     ASSERT_EQ(connect.size(), 2);
     EXPECT_EQ(connect[0]->text(), QStringLiteral("START"));
     EXPECT_EQ(connect[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
     EXPECT_EQ(connect[1]->text(), QStringLiteral("STOP"));
 
-    const QList<QAction*> record = w().Record1->actions();
+    const QList<QAction*> record = Control<QMenu>(w(), "Record1")->actions();
     const std::vector<QString> expected = {"New", "Save", "", "1000", "5000", "10000", "50000", "100000", "limitless"};
     ASSERT_EQ(record.size(), qsizetype(expected.size()));
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -265,24 +252,24 @@ TEST_F(MainWindowTest, MenuStructure) {
 }
 
 TEST_F(MainWindowTest, TimersRunFromTheStart) {
-    EXPECT_EQ(w().ConTimer->interval(), 100);
-    EXPECT_EQ(w().Trecord->interval(), 1000);
-    EXPECT_TRUE(w().ConTimer->isActive());
-    EXPECT_TRUE(w().Trecord->isActive());
+    EXPECT_EQ(Control<QTimer>(w(), "ConTimer")->interval(), 100);
+    EXPECT_EQ(Control<QTimer>(w(), "Trecord")->interval(), 1000);
+    EXPECT_TRUE(Control<QTimer>(w(), "ConTimer")->isActive());
+    EXPECT_TRUE(Control<QTimer>(w(), "Trecord")->isActive());
 }
 
 TEST_F(MainWindowTest, LowerStripStartsOutOfView) {
     EXPECT_EQ(w().frameGeometry().height(), 520);
     const int visibleBottom = w().height();  // bottom of the window's client area
-    for (QWidget* lower : {static_cast<QWidget*>(w().Panel2), static_cast<QWidget*>(w().Panel3),
-                           static_cast<QWidget*>(w().HistoryListBox), static_cast<QWidget*>(w().BTCon)}) {
+    for (QWidget* lower : {static_cast<QWidget*>(Control<QFrame>(w(), "Panel2")), static_cast<QWidget*>(Control<QFrame>(w(), "Panel3")),
+                           static_cast<QWidget*>(Control<QListWidget>(w(), "HistoryListBox")), static_cast<QWidget*>(Control<PanelLabel>(w(), "BTCon"))}) {
         const int top = lower->mapTo(&w(), QPoint(0, 0)).y();
         EXPECT_GE(top, visibleBottom) << lower->metaObject()->className();
     }
     // Made taller, the whole designed client area shows.
     w().resize(w().width(), 700);
     QCoreApplication::processEvents();
-    const int bottom = w().HistoryListBox->mapTo(&w(), QPoint(0, w().HistoryListBox->height())).y();
+    const int bottom = Control<QListWidget>(w(), "HistoryListBox")->mapTo(&w(), QPoint(0, Control<QListWidget>(w(), "HistoryListBox")->height())).y();
     EXPECT_LE(bottom, w().height());
 }
 
@@ -291,15 +278,15 @@ TEST_F(MainWindowTest, ResizeKeepsRightEdgeOffsets) {
         w().resize(width, 600);
         QCoreApplication::processEvents();
         const int outer = w().frameGeometry().width();
-        EXPECT_EQ(w().BtExit->x(), outer - 80) << width;
-        EXPECT_EQ(w().BTCon->x(), outer - 190) << width;
-        EXPECT_EQ(w().BtDiscon->x(), outer - 190) << width;
+        EXPECT_EQ(Control<PanelLabel>(w(), "BtExit")->x(), outer - 80) << width;
+        EXPECT_EQ(Control<PanelLabel>(w(), "BTCon")->x(), outer - 190) << width;
+        EXPECT_EQ(Control<PanelLabel>(w(), "BtDiscon")->x(), outer - 190) << width;
     }
     for (int kdWidth : {371, 500, 200}) {
-        w().KD->resize(kdWidth, 143);
+        Control<QFrame>(w(), "KD")->resize(kdWidth, 143);
         QCoreApplication::processEvents();
-        EXPECT_EQ(w().KdFd->x(), kdWidth - 30) << kdWidth;
-        EXPECT_EQ(w().KdSx->x(), kdWidth - 30) << kdWidth;
+        EXPECT_EQ(Control<ImageButton>(w(), "KdFd")->x(), kdWidth - 30) << kdWidth;
+        EXPECT_EQ(Control<ImageButton>(w(), "KdSx")->x(), kdWidth - 30) << kdWidth;
     }
 }
 
@@ -322,23 +309,23 @@ std::vector<Region> Regions(TFCOMM& w) {
         return v;
     };
     return {
-        {"top strip", W(w.USBCon, w.BitBtn1, w.B2400, w.B4800, w.B9600, w.USBtxt, w.USBtxt1, w.BtCOM1, w.BtCOM2,
-                       w.BtCOM3, w.BtCOM4, w.RecallDataTest, w.Onescope, w.Button4)},
+        {"top strip", W(Control<QToolButton>(w, "USBCon"), Control<QPushButton>(w, "BitBtn1"), Control<QCheckBox>(w, "B2400"), Control<QCheckBox>(w, "B4800"), Control<QCheckBox>(w, "B9600"), Control<QLabel>(w, "USBtxt"), Control<QLabel>(w, "USBtxt1"), Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"),
+                       Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4"), Control<QPushButton>(w, "RecallDataTest"), Control<QPushButton>(w, "Onescope"), Control<QPushButton>(w, "Button4"))},
         // RecordSITime sits in the gap of RecordSI's caption by design: it is checked against
         // the others, not against its caption.
-        {"left column", W(w.Panel1, w.PBar2, w.RepeatSet, w.RecordSI, w.RecordNew, w.OpenDataFiles, w.saveas,
-                         w.BtPrint, w.Print, w.DBGrid1)},
-        {"left column, sampling edit", W(w.Panel1, w.PBar2, w.RepeatSet, w.RecordSITime, w.RecordNew,
-                                        w.OpenDataFiles, w.saveas, w.BtPrint, w.Print, w.DBGrid1)},
-        {"right column", W(w.KD, w.Chtshow)},
-        {"gauge panel", W(w.CONok, w.CONokN, w.KdFd, w.KdSx, w.oltext)},
-        {"chart tools", W(w.TbFd, w.TbSx, w.BtNew, w.BtSave, w.BtFirst, w.BTPrevious, w.Bt10, w.BtNext, w.BTlast,
-                         w.ComboBox1, w.ScopeNo, w.Scopeok, w.Maxrecord)},
-        {"lower strip", W(w.Panel2, w.Panel3, w.BTCon, w.BtDiscon, w.BtExit, w.HistoryListBox, w.ClearBtn,
-                         w.SendData, w.ReadBtn, w.SetFeature, w.DevListBox, w.InfoBtn, w.COMCon, w.Button2,
-                         w.Button3, w.IFMS22H, w.IFRK740, w.IFMS35F, w.IFMS22D, w.Memo1)},
-        {"recall panel", kids(w.Panel2)},
-        {"limits panel", kids(w.Panel3)},
+        {"left column", W(Control<LcdPanel>(w, "Panel1"), Control<QProgressBar>(w, "PBar2"), Control<QCheckBox>(w, "RepeatSet"), Control<QCheckBox>(w, "RecordSI"), Control<QToolButton>(w, "RecordNew"), Control<QToolButton>(w, "OpenDataFiles"), Control<QToolButton>(w, "saveas"),
+                         Control<QToolButton>(w, "BtPrint"), Control<QToolButton>(w, "Print"), Control<QTableView>(w, "DBGrid1"))},
+        {"left column, sampling edit", W(Control<LcdPanel>(w, "Panel1"), Control<QProgressBar>(w, "PBar2"), Control<QCheckBox>(w, "RepeatSet"), Control<QLineEdit>(w, "RecordSITime"), Control<QToolButton>(w, "RecordNew"),
+                                        Control<QToolButton>(w, "OpenDataFiles"), Control<QToolButton>(w, "saveas"), Control<QToolButton>(w, "BtPrint"), Control<QToolButton>(w, "Print"), Control<QTableView>(w, "DBGrid1"))},
+        {"right column", W(Control<QFrame>(w, "KD"), Control<QChartView>(w, "Chtshow"))},
+        {"gauge panel", W(Control<ImageButton>(w, "CONok"), Control<ImageButton>(w, "CONokN"), Control<ImageButton>(w, "KdFd"), Control<ImageButton>(w, "KdSx"), Control<PanelLabel>(w, "oltext"))},
+        {"chart tools", W(Control<ImageButton>(w, "TbFd"), Control<ImageButton>(w, "TbSx"), Control<QToolButton>(w, "BtNew"), Control<QToolButton>(w, "BtSave"), Control<QToolButton>(w, "BtFirst"), Control<QToolButton>(w, "BTPrevious"), Control<QToolButton>(w, "Bt10"), Control<QToolButton>(w, "BtNext"), Control<QToolButton>(w, "BTlast"),
+                         Control<QComboBox>(w, "ComboBox1"), Control<ImageButton>(w, "ScopeNo"), Control<ImageButton>(w, "Scopeok"), Control<QLineEdit>(w, "Maxrecord"))},
+        {"lower strip", W(Control<QFrame>(w, "Panel2"), Control<QFrame>(w, "Panel3"), Control<PanelLabel>(w, "BTCon"), Control<PanelLabel>(w, "BtDiscon"), Control<PanelLabel>(w, "BtExit"), Control<QListWidget>(w, "HistoryListBox"), Control<QToolButton>(w, "ClearBtn"),
+                         Control<QPushButton>(w, "SendData"), Control<QToolButton>(w, "ReadBtn"), Control<QPushButton>(w, "SetFeature"), Control<QListWidget>(w, "DevListBox"), Control<QToolButton>(w, "InfoBtn"), Control<QToolButton>(w, "COMCon"), Control<QPushButton>(w, "Button2"),
+                         Control<QPushButton>(w, "Button3"), Control<QCheckBox>(w, "IFMS22H"), Control<QCheckBox>(w, "IFRK740"), Control<QCheckBox>(w, "IFMS35F"), Control<QCheckBox>(w, "IFMS22D"), Control<QPlainTextEdit>(w, "Memo1"))},
+        {"recall panel", kids(Control<QFrame>(w, "Panel2"))},
+        {"limits panel", kids(Control<QFrame>(w, "Panel3"))},
     };
 }
 
@@ -396,8 +383,8 @@ TEST_F(MainWindowTest, ControlsOfARegionLieApartAndWhole) {
     QCoreApplication::processEvents();
     ExpectRegionsApartAndWhole(w(), false, "designed size, wider");
     // The serial panels, shown in turn, stay clear of the limit edits and the log.
-    w().BTCon->hide();
-    w().BtDiscon->show();
+    Control<PanelLabel>(w(), "BTCon")->hide();
+    Control<PanelLabel>(w(), "BtDiscon")->show();
     w().resize(w().DesignedSize());
     QCoreApplication::processEvents();
     ExpectRegionsApartAndWhole(w(), false, "designed size, Disconnect shown");
@@ -409,18 +396,18 @@ TEST_F(MainWindowTest, DesignedClientAreaLiesBelowTheMenuBar) {
     QCoreApplication::processEvents();
     EXPECT_EQ(w().centralWidget()->size(), QSize(717, 596));
     EXPECT_EQ(w().centralWidget()->y(), w().menuBar()->geometry().bottom() + 1);
-    for (QWidget* c : {static_cast<QWidget*>(w().SendData), static_cast<QWidget*>(w().HistoryListBox)}) {
+    for (QWidget* c : {static_cast<QWidget*>(Control<QPushButton>(w(), "SendData")), static_cast<QWidget*>(Control<QListWidget>(w(), "HistoryListBox"))}) {
         EXPECT_LE(c->geometry().bottom(), 595) << c->metaObject()->className();
     }
     // The log shows more than one line.
     w().Log(QStringLiteral("one"));
-    EXPECT_GE(w().HistoryListBox->viewport()->height(), 2 * w().HistoryListBox->visualItemRect(w().HistoryListBox->item(0)).height());
+    EXPECT_GE(Control<QListWidget>(w(), "HistoryListBox")->viewport()->height(), 2 * Control<QListWidget>(w(), "HistoryListBox")->visualItemRect(Control<QListWidget>(w(), "HistoryListBox")->item(0)).height());
 }
 
 // Every column of the grid shows its title and its texts whole ("AUTO", not "AU..."), with
 // no horizontal scrolling.
 TEST_F(MainWindowTest, GridColumnsShowTitleAndTextsWhole) {
-    QTableView* grid = w().DBGrid1;
+    QTableView* grid = Control<QTableView>(w(), "DBGrid1");
     QHeaderView* head = grid->horizontalHeader();
     const char* const texts[] = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
     const char* const cells[] = {"99999", "23:59:59", "DC", "-3.999", "mV", "AUTO"};
@@ -442,23 +429,23 @@ TEST_F(MainWindowTest, GridColumnsShowTitleAndTextsWhole) {
 
 // Ctrl+A runs START1 although its menu is hidden, also from an edit that has the focus.
 TEST_F(MainWindowTest, CtrlAStartsTheLinkFromTheHiddenMenu) {
-    QSignalSpy started(w().START1, &QAction::triggered);
+    QSignalSpy started(Control<QAction>(w(), "START1"), &QAction::triggered);
     w().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w()));
     QTest::keyClick(&w(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(started.count(), 1);
-    w().Setmax->setFocus();
-    QTest::keyClick(w().Setmax, Qt::Key_A, Qt::ControlModifier);
+    Control<QLineEdit>(w(), "Setmax")->setFocus();
+    QTest::keyClick(Control<QLineEdit>(w(), "Setmax"), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(started.count(), 2);
-    EXPECT_EQ(w().Setmax->text(), QStringLiteral("40000"));
+    EXPECT_EQ(Control<QLineEdit>(w(), "Setmax")->text(), QStringLiteral("40000"));
 }
 
 // The filters act on typed characters: Delete, arrows and Backspace edit every filtered edit.
 TEST_F(MainWindowTest, FilteredEditsKeepDeleteAndNavigation) {
     w().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w()));
-    for (QLineEdit* e : {w().RecordSITime, w().TimeH, w().TimeM, w().TimeS, w().TimeInt, w().Maxrecord,
-                         w().Setmax, w().SetMin}) {
+    for (QLineEdit* e : {Control<QLineEdit>(w(), "RecordSITime"), Control<QLineEdit>(w(), "TimeH"), Control<QLineEdit>(w(), "TimeM"), Control<QLineEdit>(w(), "TimeS"), Control<QLineEdit>(w(), "TimeInt"), Control<QLineEdit>(w(), "Maxrecord"),
+                         Control<QLineEdit>(w(), "Setmax"), Control<QLineEdit>(w(), "SetMin")}) {
         const QString before = e->text();
         e->setFocus();
         e->setCursorPosition(0);
@@ -479,12 +466,13 @@ TEST_F(MainWindowTest, FilteredEditsKeepDeleteAndNavigation) {
 TEST_F(MainWindowTest, LogShowsTheNewestLine) {
     w().resize(w().DesignedSize());
     QCoreApplication::processEvents();
-    QListWidget* log = w().HistoryListBox;
+    QListWidget* log = Control<QListWidget>(w(), "HistoryListBox");
     for (int i = 1; i <= 300; ++i) {
         w().Log(QStringLiteral("line %1").arg(i));
         if (i % 50 == 0 || i < 5) {
             // The list lays out its lines in batches: let it finish.
-            for (int k = 0; k < 100; ++k) QCoreApplication::processEvents();
+            static_cast<void>(QTest::qWaitFor(  // checked below
+                [&] { return log->viewport()->rect().contains(log->visualItemRect(log->currentItem())); }, 5000));
             const QRect r = log->visualItemRect(log->currentItem());
             EXPECT_EQ(log->currentItem()->text(), QStringLiteral("line %1").arg(i));
             EXPECT_TRUE(log->viewport()->rect().contains(r)) << i << ": line at " << r.y() << ".." << r.bottom()
@@ -508,7 +496,7 @@ TEST_F(MainWindowTest, GridOverALongTableFollowsTheNewestRowAndScrollsToTheFirst
     w().State.RecordNo = int32_t(rows + 1);
     w().RecallDataTestClick();  // one more reading, as recorded: the grid follows it
     QCoreApplication::processEvents();
-    QTableView* grid = w().DBGrid1;
+    QTableView* grid = Control<QTableView>(w(), "DBGrid1");
     const size_t total = w().T22GDB->RowCount();
     ASSERT_EQ(total, rows + 1);
     EXPECT_LE(grid->verticalHeader()->count(), RecordTableModel::kWindowRows);
@@ -549,26 +537,26 @@ TEST_F(MainWindowTest, GridOverALongTableFollowsTheNewestRowAndScrollsToTheFirst
 // A long run keeps the newest log lines, with the last one selected.
 TEST_F(MainWindowTest, LogKeepsTheNewestLinesSelected) {
     for (int i = 1; i <= 5003; ++i) w().Log(QString::number(i));
-    ASSERT_EQ(w().HistoryListBox->count(), 5000);
-    EXPECT_EQ(w().HistoryListBox->item(0)->text(), QStringLiteral("4"));
-    EXPECT_EQ(w().HistoryListBox->currentItem()->text(), QStringLiteral("5003"));
+    ASSERT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), 5000);
+    EXPECT_EQ(Control<QListWidget>(w(), "HistoryListBox")->item(0)->text(), QStringLiteral("4"));
+    EXPECT_EQ(Control<QListWidget>(w(), "HistoryListBox")->currentItem()->text(), QStringLiteral("5003"));
 }
 
 TEST_F(MainWindowTest, ClearEmptiesLogAndMemo) {
     w().Log(QStringLiteral("line 1"));
     w().Log(QStringLiteral("line 2"));
-    w().Memo1->setPlainText(QStringLiteral("5A00"));
-    QTest::mouseClick(w().ClearBtn, Qt::LeftButton);
-    EXPECT_EQ(w().HistoryListBox->count(), 0);
-    EXPECT_TRUE(w().Memo1->toPlainText().isEmpty());
+    Control<QPlainTextEdit>(w(), "Memo1")->setPlainText(QStringLiteral("5A00"));
+    QTest::mouseClick(Control<QToolButton>(w(), "ClearBtn"), Qt::LeftButton);
+    EXPECT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), 0);
+    EXPECT_TRUE(Control<QPlainTextEdit>(w(), "Memo1")->toPlainText().isEmpty());
 }
 
 // EXIT, menu Exit, the hidden Exit panel and the close button all close the record table
 // before the application is asked to end.
 TEST_F(MainWindowTest, EveryExitPathClosesTheTableThenQuits) {
     const std::vector<std::pair<const char*, std::function<void(TFCOMM&)>>> paths = {
-        {"EXIT button", [](TFCOMM& win) { QTest::mouseClick(win.BitBtn1, Qt::LeftButton); }},
-        {"menu Exit", [](TFCOMM& win) { win.EXIT1->trigger(); }},
+        {"EXIT button", [](TFCOMM& win) { QTest::mouseClick(Control<QPushButton>(win, "BitBtn1"), Qt::LeftButton); }},
+        {"menu Exit", [](TFCOMM& win) { Control<QAction>(win, "EXIT1")->trigger(); }},
         {"Exit panel", [](TFCOMM& win) { win.BtExit1Click(); }},
         {"close button", [](TFCOMM& win) { win.close(); }},
     };
@@ -620,6 +608,33 @@ TEST(GeneralErrorHandler, ExceptionFromEventLoopHandlersIsShownAndProgramContinu
     EXPECT_TRUE(after);
     ASSERT_EQ(errors.size(), 3u);
     EXPECT_EQ(errors[2], QStringLiteral("callback failed"));
+    Ui::ResetHooks();
+}
+
+// A guarded handler that throws ends only itself: the signal's next slot still runs, the error
+// is shown once, and a handler that wants the signal's arguments gets them.
+TEST(GeneralErrorHandler, GuardedHandlerThrowingLeavesTheSignalsOtherSlotsRunning) {
+    std::vector<QString> errors;
+    Ui::ShowError = [&](const QString& t) { errors.push_back(t); };
+
+    QPushButton button(QStringLiteral("two slots"));
+    button.setCheckable(true);
+    bool checkedSeen = false;
+    int secondRuns = 0;
+    GuardedConnect(&button, &QPushButton::clicked, &button, [&](bool checked) {
+        checkedSeen = checked;
+        throw std::runtime_error("first slot failed");
+    });
+    QObject::connect(&button, &QPushButton::clicked, &button, [&] { ++secondRuns; });
+    button.show();
+    QTest::mouseClick(&button, Qt::LeftButton);  // through the event loop's notify
+    emit button.clicked(true);                   // and emitted from code
+
+    EXPECT_TRUE(checkedSeen);
+    EXPECT_EQ(secondRuns, 2);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], QStringLiteral("first slot failed"));
+    EXPECT_EQ(errors[1], QStringLiteral("first slot failed"));
     Ui::ResetHooks();
 }
 

@@ -44,25 +44,14 @@
 namespace {
 
 // A window started in a folder holding a fresh record table, with hooks that never block.
-class MeterWindowTest : public ::testing::Test {
+class MeterWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"),
-                                dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
-        oldCwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-        AppOptions options;
-        options.dataDir = dir_.path().toStdString();
-        window_ = std::make_unique<TFCOMM>(options);
-        window_->show();
-        QCoreApplication::processEvents();
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        EnterFolder();
+        StartWindow(InFolder());
     }
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(oldCwd_);
-    }
-    TFCOMM& w() { return *window_; }
 
     void Show(const std::string& frame) {
         w().State.FrameHex = frame;
@@ -85,7 +74,7 @@ protected:
         return EncodeFrame(c);
     }
 
-    const QImage& Gauge() { return w().KD1->Canvas(); }
+    const QImage& Gauge() { return Control<GaugeImage>(w(), "KD1")->Canvas(); }
     bool Black(int x, int y) { return qGray(Gauge().pixel(x, y)) < 60; }
     bool Red(int x, int y) {
         const QRgb c = Gauge().pixel(x, y);
@@ -100,36 +89,33 @@ protected:
     }
     // The arc dot j of the 800-step arc, the centre of its ellipse.
     QPoint ArcDot(int j) {
-        const GaugeGeometry g = ComputeGaugeGeometry(w().KD->width(), w().KD->height());
+        const GaugeGeometry g = ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height());
         const GaugePoint p = GaugePointAt(g, GaugeStepAngle(g, 800, j), 3);
         return QPoint(p.X + 1, p.Y + 1);
     }
     std::vector<QPointF> Points1() {
-        const QList<QPointF> p = w().Series1->points();
+        const QList<QPointF> p = Series<QLineSeries>(w(), "Series1")->points();
         return std::vector<QPointF>(p.begin(), p.end());
     }
-    QValueAxis* Axis(Qt::Orientation o) { return qobject_cast<QValueAxis*>(w().ChtshowChart->axes(o).first()); }
+    QValueAxis* Axis(Qt::Orientation o) { return qobject_cast<QValueAxis*>(Chart(w())->axes(o).first()); }
 
-    QTemporaryDir dir_;
-    QString oldCwd_;
     QuietUi ui_;  // every dialog recorded instead of shown
     std::vector<QString>& messages_ = ui_.messages;
     std::vector<QString>& errors_ = ui_.errors;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 TEST_F(MeterWindowTest, StartUpShowsFormLcdEmptyChartAndUprightNeedle) {
-    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("3.999"));
-    EXPECT_EQ(w().Panel1->AnnunciatorText(), QStringLiteral("V"));
-    EXPECT_EQ(w().Series1->count(), 1);
-    EXPECT_EQ(w().Series2Line->count(), 1);
-    EXPECT_TRUE(w().Series1->isVisible());
-    EXPECT_FALSE(w().Series2->isVisible());
+    EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->DisplayText(), QStringLiteral("3.999"));
+    EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->AnnunciatorText(), QStringLiteral("V"));
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 1);
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series2Line")->count(), 1);
+    EXPECT_TRUE(Series<QLineSeries>(w(), "Series1")->isVisible());
+    EXPECT_FALSE(Series<QAreaSeries>(w(), "Series2")->isVisible());
     EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->min(), -61.0);
     EXPECT_DOUBLE_EQ(Axis(Qt::Vertical)->max(), 60.0);
-    EXPECT_EQ(w().ComboBox1->currentIndex(), 0);
-    EXPECT_TRUE(w().CONokN->isVisibleTo(w().KD));
-    EXPECT_FALSE(w().CONok->isVisibleTo(w().KD));
+    EXPECT_EQ(Control<QComboBox>(w(), "ComboBox1")->currentIndex(), 0);
+    EXPECT_TRUE(Control<ImageButton>(w(), "CONokN")->isVisibleTo(Control<QFrame>(w(), "KD")));
+    EXPECT_FALSE(Control<ImageButton>(w(), "CONok")->isVisibleTo(Control<QFrame>(w(), "KD")));
     // The needle stands upright under the top of the arc: one narrow black run around x 186.
     const std::vector<int> row = BlackInRow(90, 100, 270);
     ASSERT_FALSE(row.empty());
@@ -143,30 +129,30 @@ TEST_F(MeterWindowTest, StartUpShowsFormLcdEmptyChartAndUprightNeedle) {
 
 TEST_F(MeterWindowTest, TestFrameEndToEnd) {
     const size_t rowsBefore = w().T22GDB->RowCount();
-    w().Onescope->click();  // a trace that the test frame must clear
-    ASSERT_EQ(w().Series1->count(), 161);
+    Control<QPushButton>(w(), "Onescope")->click();  // a trace that the test frame must clear
+    ASSERT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 161);
     // Just under the tip, where the needle moves most.
     const std::vector<int> upright = BlackInRow(40, 160, 215);
     ASSERT_FALSE(upright.empty());
     w().Button4Click();
 
     EXPECT_EQ(w().State.FrameHex, kTestFrameHex);
-    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("00.66"));
-    EXPECT_EQ(w().Panel1->AnnunciatorText(), QStringLiteral("DC V"));
-    EXPECT_FALSE(w().Panel1->IsShown(LcdElement::LcdFH));
+    EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->DisplayText(), QStringLiteral("00.66"));
+    EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->AnnunciatorText(), QStringLiteral("DC V"));
+    EXPECT_FALSE(Control<LcdPanel>(w(), "Panel1")->IsShown(LcdElement::LcdFH));
     EXPECT_EQ(w().State.ValueText, "00.66");
     EXPECT_EQ(w().State.SymbolText, " V");
     EXPECT_EQ(w().State.AcDcText, "DC");
     EXPECT_EQ(w().State.AutoText, "");
     EXPECT_EQ(w().State.ValueNum, 66.0f);
-    EXPECT_EQ(w().PBar2->value(), 1);
-    EXPECT_EQ(w().USBtxt->text(), QStringLiteral("6"));
-    EXPECT_TRUE(w().CONok->isVisibleTo(w().KD));
-    EXPECT_FALSE(w().CONokN->isVisibleTo(w().KD));
-    EXPECT_TRUE(w().ScopeNo->isVisibleTo(w().Chtshow));
-    EXPECT_FALSE(w().Scopeok->isVisibleTo(w().Chtshow));
+    EXPECT_EQ(Control<QProgressBar>(w(), "PBar2")->value(), 1);
+    EXPECT_EQ(Control<QLabel>(w(), "USBtxt")->text(), QStringLiteral("6"));
+    EXPECT_TRUE(Control<ImageButton>(w(), "CONok")->isVisibleTo(Control<QFrame>(w(), "KD")));
+    EXPECT_FALSE(Control<ImageButton>(w(), "CONokN")->isVisibleTo(Control<QFrame>(w(), "KD")));
+    EXPECT_TRUE(Control<ImageButton>(w(), "ScopeNo")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
+    EXPECT_FALSE(Control<ImageButton>(w(), "Scopeok")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
     // The needle moved a little right of upright (406), and only one needle is left.
-    const GaugeGeometry g = ComputeGaugeGeometry(w().KD->width(), w().KD->height());
+    const GaugeGeometry g = ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height());
     const NeedleLine n = GaugeNeedle(g, 406, 80, false);
     EXPECT_EQ(w().State.NeedleTipX, n.Tip.X);
     EXPECT_EQ(w().State.NeedleEndX, n.End.X);
@@ -182,8 +168,8 @@ TEST_F(MeterWindowTest, TestFrameEndToEnd) {
     EXPECT_EQ(w().T22GDB->CellText(rowsBefore, ColValue), "00.66");
     EXPECT_EQ(w().T22GDB->CellText(rowsBefore, ColDcAc), "DC");
     // The chart is reset: one sample point, no trace.
-    EXPECT_EQ(w().Series1->count(), 1);
-    EXPECT_EQ(w().Series2Line->count(), 1);
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 1);
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series2Line")->count(), 1);
     EXPECT_TRUE(errors_.empty());
 }
 
@@ -205,10 +191,10 @@ TEST_F(MeterWindowTest, ReadingsDriveLcdGaugeAndBar) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Show(c.frame);
-        EXPECT_EQ(w().Panel1->DisplayText(), QString::fromUtf8(c.lcd));
-        EXPECT_EQ(w().Panel1->AnnunciatorText(), QString::fromUtf8(c.annunciators));
+        EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->DisplayText(), QString::fromUtf8(c.lcd));
+        EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->AnnunciatorText(), QString::fromUtf8(c.annunciators));
         EXPECT_EQ(w().State.ValueNum, c.valueNum);
-        EXPECT_EQ(w().PBar2->value(), c.bar);
+        EXPECT_EQ(Control<QProgressBar>(w(), "PBar2")->value(), c.bar);
     }
 }
 
@@ -232,7 +218,7 @@ TEST_F(MeterWindowTest, WaveformFrameDrawsAndReplacesTheTrace) {
     for (int i = 1; i <= 160; ++i) EXPECT_DOUBLE_EQ(p[size_t(i)].y(), -5.0);
     // A reading frame clears it.
     Show(kTestFrameHex);
-    EXPECT_EQ(w().Series1->count(), 1);
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 1);
 }
 
 TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
@@ -247,8 +233,8 @@ TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
     } catch (const EConvertError& e) {
         EXPECT_EQ(std::string(e.what()), "'B' is not a valid integer value");
     }
-    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("-12.34"));
-    EXPECT_EQ(w().Panel1->AnnunciatorText(), QStringLiteral("k"));
+    EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->DisplayText(), QStringLiteral("-12.34"));
+    EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->AnnunciatorText(), QStringLiteral("k"));
     EXPECT_EQ(w().State.SymbolText, "k");
     EXPECT_EQ(w().State.AcDcText, "");
     EXPECT_EQ(w().State.ValueText, "00.66");  // not reached: the previous frame's
@@ -267,68 +253,68 @@ TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
 
 TEST_F(MeterWindowTest, RecordingErrorLeavesBarAndChartUndone) {
     Show(Frame("07.00"));
-    w().Onescope->click();
-    ASSERT_EQ(w().PBar2->value(), 7);
-    ASSERT_EQ(w().Series1->count(), 161);
+    Control<QPushButton>(w(), "Onescope")->click();
+    ASSERT_EQ(Control<QProgressBar>(w(), "PBar2")->value(), 7);
+    ASSERT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 161);
     // Without an open table the record step fails: the steps after it are not done.
     w().T22GDB->Close();
     w().State.FrameHex = kTestFrameHex;
     EXPECT_ANY_THROW(w().LcdDisplay42());
     EXPECT_EQ(w().State.ValueText, "00.66");
-    EXPECT_EQ(w().State.NeedleTipX, GaugeNeedle(ComputeGaugeGeometry(w().KD->width(), w().KD->height()), 406, 80,
+    EXPECT_EQ(w().State.NeedleTipX, GaugeNeedle(ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height()), 406, 80,
                                                 false).Tip.X);
-    EXPECT_EQ(w().PBar2->value(), 7);
-    EXPECT_EQ(w().Series1->count(), 161);
+    EXPECT_EQ(Control<QProgressBar>(w(), "PBar2")->value(), 7);
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 161);
 }
 
 TEST_F(MeterWindowTest, LoggedDisplayReportsEachFailingFrameOnceAndGoesOn) {
-    const int logBefore = w().HistoryListBox->count();
+    const int logBefore = Control<QListWidget>(w(), "HistoryListBox")->count();
     w().State.FrameHex = Frame("12.34", ' ', ' ', 'C');
     EXPECT_FALSE(w().LcdDisplay42Logged());
-    ASSERT_EQ(w().HistoryListBox->count(), logBefore + 1);
-    EXPECT_TRUE(w().HistoryListBox->item(logBefore)->text().contains(QStringLiteral("'C' is not a valid integer value")));
+    ASSERT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), logBefore + 1);
+    EXPECT_TRUE(Control<QListWidget>(w(), "HistoryListBox")->item(logBefore)->text().contains(QStringLiteral("'C' is not a valid integer value")));
     EXPECT_FALSE(w().LcdDisplay42Logged());  // the next failing frame: one more line
-    EXPECT_EQ(w().HistoryListBox->count(), logBefore + 2);
+    EXPECT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), logBefore + 2);
     EXPECT_TRUE(errors_.empty());  // no modal dialog
     w().State.FrameHex = kTestFrameHex;
     EXPECT_TRUE(w().LcdDisplay42Logged());
-    EXPECT_EQ(w().HistoryListBox->count(), logBefore + 2);
-    EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("00.66"));
+    EXPECT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), logBefore + 2);
+    EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->DisplayText(), QStringLiteral("00.66"));
 }
 
 TEST_F(MeterWindowTest, LimitsColourTheArcAndRemoveTheNeedle) {
     ASSERT_FALSE(BlackInRow(90, 100, 270).empty());
     // Checking SetMaxB with the form's 40000: nothing red, limit read from the text.
-    w().SetMaxB->click();
+    Control<QCheckBox>(w(), "SetMaxB")->click();
     EXPECT_EQ(w().State.MaxLimit, 40000.0f);
     for (int j : {0, 400, 800}) EXPECT_FALSE(Red(ArcDot(j).x(), ArcDot(j).y())) << j;
     EXPECT_TRUE(BlackInRow(90, 100, 270).empty());  // the dial redraw removed the needle
     // Empty text: limit 0, dots from j = 7 red.
-    w().Setmax->setText(QString());
+    Control<QLineEdit>(w(), "Setmax")->setText(QString());
     EXPECT_EQ(w().State.MaxLimit, 0.0f);
     EXPECT_TRUE(Red(ArcDot(400).x(), ArcDot(400).y()));
     EXPECT_TRUE(Red(ArcDot(800).x(), ArcDot(800).y()));
     EXPECT_FALSE(Red(ArcDot(0).x(), ArcDot(0).y()));
     // SetMinB with the text "-": limit 0 (dots 0 .. 5 red, hidden under their black
     // neighbours); with 100 the left end of the arc (dots 0 .. 15) is red.
-    w().SetMinB->click();
+    Control<QCheckBox>(w(), "SetMinB")->click();
     EXPECT_EQ(w().State.MinLimit, -40000.0f);
-    w().SetMin->setText(QStringLiteral("-"));
+    Control<QLineEdit>(w(), "SetMin")->setText(QStringLiteral("-"));
     EXPECT_EQ(w().State.MinLimit, 0.0f);
     EXPECT_FALSE(Red(ArcDot(0).x(), ArcDot(0).y()));
-    w().SetMin->setText(QStringLiteral("100"));
+    Control<QLineEdit>(w(), "SetMin")->setText(QStringLiteral("100"));
     EXPECT_EQ(w().State.MinLimit, 100.0f);
     EXPECT_TRUE(Red(ArcDot(0).x(), ArcDot(0).y()));
     // A leading plus sign is accepted.
-    w().Setmax->setText(QStringLiteral("+25"));
+    Control<QLineEdit>(w(), "Setmax")->setText(QStringLiteral("+25"));
     EXPECT_EQ(w().State.MaxLimit, 25.0f);
     // Text that is no integer (also what could pass for hexadecimal, pasted past the key
     // filter): the error names it; limit and dial keep their state.
     const QImage before = Gauge();
     for (const char* text : {"1-2", "$3E8", "0x3E8", " $10"}) {
         {
-            const QSignalBlocker block(w().Setmax);
-            w().Setmax->setText(QString::fromLatin1(text));
+            const QSignalBlocker block(Control<QLineEdit>(w(), "Setmax"));
+            Control<QLineEdit>(w(), "Setmax")->setText(QString::fromLatin1(text));
         }
         try {
             w().SetmaxExit();
@@ -353,13 +339,13 @@ TEST_F(MeterWindowTest, LimitKeyFilter) {
                           {'a', false}, {' ', false}, {'.', false}, {',', false}, {'e', false}};
     for (const Case& c : cases) {
         char key = c.key;
-        w().SetmaxKeyPress(w().Setmax, key);
+        w().SetmaxKeyPress(Control<QLineEdit>(w(), "Setmax"), key);
         EXPECT_EQ(key, c.passes ? c.key : 0) << int(c.key);
     }
 }
 
 TEST_F(MeterWindowTest, OneScopeDrawsTheTestSine) {
-    w().Onescope->click();
+    Control<QPushButton>(w(), "Onescope")->click();
     const std::vector<QPointF> p = Points1();
     ASSERT_EQ(p.size(), 161u);
     double lo = 0, hi = 0;
@@ -374,8 +360,8 @@ TEST_F(MeterWindowTest, OneScopeDrawsTheTestSine) {
     EXPECT_LE(hi, 50.0);
     EXPECT_LT(lo, -49.9);
     EXPECT_GE(lo, -50.0);
-    EXPECT_TRUE(w().Scopeok->isVisibleTo(w().Chtshow));
-    EXPECT_FALSE(w().ScopeNo->isVisibleTo(w().Chtshow));
+    EXPECT_TRUE(Control<ImageButton>(w(), "Scopeok")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
+    EXPECT_FALSE(Control<ImageButton>(w(), "ScopeNo")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
     EXPECT_EQ(w().ChtshowMaxPointsPerPage, 161);
     EXPECT_EQ(w().ChtshowPageCount(), 1);
     EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), 0.0);
@@ -383,20 +369,20 @@ TEST_F(MeterWindowTest, OneScopeDrawsTheTestSine) {
 }
 
 TEST_F(MeterWindowTest, SeriesSelectorAndNew) {
-    w().ComboBox1->setCurrentIndex(1);  // "btile"
-    EXPECT_FALSE(w().Series1->isVisible());
-    EXPECT_TRUE(w().Series2->isVisible());
+    Control<QComboBox>(w(), "ComboBox1")->setCurrentIndex(1);  // "btile"
+    EXPECT_FALSE(Series<QLineSeries>(w(), "Series1")->isVisible());
+    EXPECT_TRUE(Series<QAreaSeries>(w(), "Series2")->isVisible());
     Show(WaveFrame(std::vector<uint8_t>(320, 3)));
-    EXPECT_EQ(w().Series1->count(), 161);  // the trace still goes to Series1
-    w().BtNew->click();
-    EXPECT_EQ(w().Series1->count(), 1);
-    EXPECT_EQ(w().ComboBox1->currentIndex(), 0);
-    EXPECT_TRUE(w().Series2->isVisible());  // New leaves the chosen series shown
-    EXPECT_FALSE(w().Series1->isVisible());
-    w().ComboBox1->setCurrentIndex(1);
-    w().ComboBox1->setCurrentIndex(0);  // "atile"
-    EXPECT_TRUE(w().Series1->isVisible());
-    EXPECT_FALSE(w().Series2->isVisible());
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 161);  // the trace still goes to Series1
+    Control<QToolButton>(w(), "BtNew")->click();
+    EXPECT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 1);
+    EXPECT_EQ(Control<QComboBox>(w(), "ComboBox1")->currentIndex(), 0);
+    EXPECT_TRUE(Series<QAreaSeries>(w(), "Series2")->isVisible());  // New leaves the chosen series shown
+    EXPECT_FALSE(Series<QLineSeries>(w(), "Series1")->isVisible());
+    Control<QComboBox>(w(), "ComboBox1")->setCurrentIndex(1);
+    Control<QComboBox>(w(), "ComboBox1")->setCurrentIndex(0);  // "atile"
+    EXPECT_TRUE(Series<QLineSeries>(w(), "Series1")->isVisible());
+    EXPECT_FALSE(Series<QAreaSeries>(w(), "Series2")->isVisible());
     EXPECT_THROW(w().ShowSeries(2), std::out_of_range);
 }
 
@@ -405,13 +391,13 @@ TEST_F(MeterWindowTest, NewAndRightClickReturnToTheFixedScale) {
     Show(WaveFrame(std::vector<uint8_t>(320, 3)));
     const double bottomMin = Axis(Qt::Horizontal)->min(), bottomMax = Axis(Qt::Horizontal)->max();
     const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-        {"New", [this] { w().BtNew->click(); }},
-        {"right-click", [this] { QTest::mouseClick(w().Chtshow->viewport(), Qt::RightButton, {}, QPoint(200, 150)); }},
+        {"New", [this] { Control<QToolButton>(w(), "BtNew")->click(); }},
+        {"right-click", [this] { QTest::mouseClick(Control<QChartView>(w(), "Chtshow")->viewport(), Qt::RightButton, {}, QPoint(200, 150)); }},
     };
     for (const auto& [name, back] : ways) {
         // A drag over the middle of the plot zooms both axes in.
-        const QRectF plot = w().ChtshowChart->plotArea();
-        w().ChtshowChart->zoomIn(QRectF(plot.center() - QPointF(30, 20), QSizeF(60, 40)));
+        const QRectF plot = Chart(w())->plotArea();
+        Chart(w())->zoomIn(QRectF(plot.center() - QPointF(30, 20), QSizeF(60, 40)));
         ASSERT_GT(Axis(Qt::Vertical)->min(), -61.0) << name;
         ASSERT_LT(Axis(Qt::Vertical)->max(), 60.0) << name;
         back();
@@ -434,10 +420,10 @@ TEST_F(MeterWindowTest, ExtremesOfTheRun) {
     const QString ohm = SegmentText("*");
     auto expectShown = [&](const char* step, const char* min, const QString& minU, const char* max,
                            const QString& maxU) {
-        EXPECT_EQ(w().MinText->text(), QString::fromLatin1(min)) << step;
-        EXPECT_EQ(w().MinTextU->text(), minU) << step;
-        EXPECT_EQ(w().MaxText->text(), QString::fromLatin1(max)) << step;
-        EXPECT_EQ(w().MaxTextU->text(), maxU) << step;
+        EXPECT_EQ(Control<QLabel>(w(), "MinText")->text(), QString::fromLatin1(min)) << step;
+        EXPECT_EQ(Control<QLabel>(w(), "MinTextU")->text(), minU) << step;
+        EXPECT_EQ(Control<QLabel>(w(), "MaxText")->text(), QString::fromLatin1(max)) << step;
+        EXPECT_EQ(Control<QLabel>(w(), "MaxTextU")->text(), maxU) << step;
     };
     const QString V = QStringLiteral("V"), mV = QStringLiteral("mV");
     expectShown("start", "40001", ohm, "-40001", ohm);  // the ohm sign of the segment font, not "*"
@@ -465,11 +451,11 @@ TEST_F(MeterWindowTest, ExtremesOfTheRun) {
     }
     // New begins a new run: the design texts until the next reading.
     for (const auto& [name, reset] : std::vector<std::pair<const char*, std::function<void()>>>{
-             {"chart New", [this] { w().BtNew->click(); }},
-             {"menu New", [this] { w().New1->trigger(); }},
+             {"chart New", [this] { Control<QToolButton>(w(), "BtNew")->click(); }},
+             {"menu New", [this] { Control<QAction>(w(), "New1")->trigger(); }},
          }) {
         Show(Frame("7.000"));
-        EXPECT_EQ(w().MaxText->text(), QStringLiteral("7.000")) << name;
+        EXPECT_EQ(Control<QLabel>(w(), "MaxText")->text(), QStringLiteral("7.000")) << name;
         reset();
         expectShown(name, "40001", ohm, "-40001", ohm);
     }
@@ -477,7 +463,7 @@ TEST_F(MeterWindowTest, ExtremesOfTheRun) {
 
 TEST_F(MeterWindowTest, PagingThroughTheChart) {
     Show(WaveFrame(std::vector<uint8_t>(320, 1)));
-    w().Maxrecord->setText(QStringLiteral("50"));  // 161 points: 4 pages of 50
+    Control<QLineEdit>(w(), "Maxrecord")->setText(QStringLiteral("50"));  // 161 points: 4 pages of 50
     ASSERT_EQ(w().ChtshowMaxPointsPerPage, 50);
     ASSERT_EQ(w().ChtshowPageCount(), 4);
     struct Step {
@@ -502,51 +488,51 @@ TEST_F(MeterWindowTest, PagingThroughTheChart) {
         SCOPED_TRACE(n++);
         (w().*s.click)();
         EXPECT_EQ(w().ChtshowPage, s.page);
-        EXPECT_EQ(w().BtFirst->isEnabled(), s.first);
-        EXPECT_EQ(w().BTPrevious->isEnabled(), s.previous);
-        EXPECT_EQ(w().BtNext->isEnabled(), s.next);
-        EXPECT_EQ(w().BTlast->isEnabled(), s.last);
-        EXPECT_EQ(w().Bt10->text(), QString::fromLatin1(s.caption));
+        EXPECT_EQ(Control<QToolButton>(w(), "BtFirst")->isEnabled(), s.first);
+        EXPECT_EQ(Control<QToolButton>(w(), "BTPrevious")->isEnabled(), s.previous);
+        EXPECT_EQ(Control<QToolButton>(w(), "BtNext")->isEnabled(), s.next);
+        EXPECT_EQ(Control<QToolButton>(w(), "BTlast")->isEnabled(), s.last);
+        EXPECT_EQ(Control<QToolButton>(w(), "Bt10")->text(), QString::fromLatin1(s.caption));
     }
     // The last page shows points 150 .. 199 (only 150 .. 160 exist).
     EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), 150.0);
     EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->max(), 199.0);
     // A larger page size clamps the current page.
-    w().Maxrecord->setText(QStringLiteral("1000"));
+    Control<QLineEdit>(w(), "Maxrecord")->setText(QStringLiteral("1000"));
     EXPECT_EQ(w().ChtshowPage, 1);
     EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), 0.0);
     // New data never changes the page.
-    w().Maxrecord->setText(QStringLiteral("50"));
+    Control<QLineEdit>(w(), "Maxrecord")->setText(QStringLiteral("50"));
     w().BTlastClick();
     Show(kTestFrameHex);
     EXPECT_EQ(w().ChtshowPage, 4);
 }
 
 TEST_F(MeterWindowTest, EnlargeAndRestore) {
-    const QRect chart = w().Chtshow->geometry();
+    const QRect chart = Control<QChartView>(w(), "Chtshow")->geometry();
     const QRect outer = w().frameGeometry();
-    w().TbFd->clicked();
-    EXPECT_EQ(w().Chtshow->geometry(), QRect(2, 28, outer.width() - 12, outer.height() - 85));
-    EXPECT_TRUE(w().TbSx->isVisibleTo(w().Chtshow));
-    EXPECT_FALSE(w().TbFd->isVisibleTo(w().Chtshow));
-    w().TbSx->clicked();
-    EXPECT_EQ(w().Chtshow->geometry(), chart);
-    EXPECT_TRUE(w().TbFd->isVisibleTo(w().Chtshow));
+    Control<ImageButton>(w(), "TbFd")->clicked();
+    EXPECT_EQ(Control<QChartView>(w(), "Chtshow")->geometry(), QRect(2, 28, outer.width() - 12, outer.height() - 85));
+    EXPECT_TRUE(Control<ImageButton>(w(), "TbSx")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
+    EXPECT_FALSE(Control<ImageButton>(w(), "TbFd")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
+    Control<ImageButton>(w(), "TbSx")->clicked();
+    EXPECT_EQ(Control<QChartView>(w(), "Chtshow")->geometry(), chart);
+    EXPECT_TRUE(Control<ImageButton>(w(), "TbFd")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
 
-    const QRect gauge = w().KD->geometry();
+    const QRect gauge = Control<QFrame>(w(), "KD")->geometry();
     w().KdFdClick();
-    EXPECT_EQ(w().KD->geometry(), QRect(2, 28, outer.width() - 12, outer.height() - 80));
-    EXPECT_FALSE(w().Chtshow->isVisibleTo(w().centralWidget()));
+    EXPECT_EQ(Control<QFrame>(w(), "KD")->geometry(), QRect(2, 28, outer.width() - 12, outer.height() - 80));
+    EXPECT_FALSE(Control<QChartView>(w(), "Chtshow")->isVisibleTo(w().centralWidget()));
     w().KdFdClick();
-    EXPECT_EQ(w().KD->geometry(), gauge);
-    EXPECT_TRUE(w().Chtshow->isVisibleTo(w().centralWidget()));
+    EXPECT_EQ(Control<QFrame>(w(), "KD")->geometry(), gauge);
+    EXPECT_TRUE(Control<QChartView>(w(), "Chtshow")->isVisibleTo(w().centralWidget()));
 }
 
 TEST_F(MeterWindowTest, SaveWritesTheBitmapBeforeSayingSo) {
     const QString path = dir_.filePath(QStringLiteral("databmp.bmp"));
     w().ChartBitmapPath = path;
-    w().Onescope->click();
-    w().BtSave->click();
+    Control<QPushButton>(w(), "Onescope")->click();
+    Control<QToolButton>(w(), "BtSave")->click();
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], QStringLiteral("graphic has saved on ") + QDir::toNativeSeparators(path));
     QFile f(path);
@@ -554,10 +540,10 @@ TEST_F(MeterWindowTest, SaveWritesTheBitmapBeforeSayingSo) {
     EXPECT_EQ(f.read(2), QByteArray("BM"));
     f.close();
     QImage saved(path);
-    EXPECT_EQ(saved.size(), w().Chtshow->size());
+    EXPECT_EQ(saved.size(), Control<QChartView>(w(), "Chtshow")->size());
     // Twice: written twice, said twice.
     QFile::remove(path);
-    w().BtSave->click();
+    Control<QToolButton>(w(), "BtSave")->click();
     EXPECT_EQ(messages_.size(), 2u);
     EXPECT_TRUE(QFile::exists(path));
 

@@ -44,34 +44,26 @@ RecordRow Reading(int no) {
 
 // A window started in a folder with a fresh copy of the empty record table, the interactive
 // hooks replaced so that nothing blocks.
-class PrintWindowTest : public ::testing::Test {
+class PrintWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ASSERT_TRUE(QFile::copy(kEmptyTable, dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
-        AppOptions options;
-        options.dataDir = dir_.path().toStdString();
-        window_ = std::make_unique<TFCOMM>(options);
-        window_->show();
-        QCoreApplication::processEvents();
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        StartWindow(InFolder());
         ASSERT_TRUE(w().T22GDB && w().T22GDB->IsOpen()) << "the record table did not open";
     }
-    void TearDown() override {
-        window_.reset();
-    }
-    TFCOMM& w() { return *window_; }
     void Record(int n) {
         const int first = int(w().T22GDB->RowCount()) + 1;
         for (int i = 0; i < n; ++i) w().T22GDB->Append(Reading(first + i));
     }
     ReportPreviewDialog* Preview() {
-        return qobject_cast<ReportPreviewDialog*>(w().QuickRep1Preview.data());
+        return w().findChild<ReportPreviewDialog*>(QStringLiteral("QuickRep1Preview"));
     }
     static int PreviewPages(ReportPreviewDialog* d) {
         return d->findChild<QPrintPreviewWidget*>()->pageCount();
     }
     void ClickPrint() {
-        w().BtPrint->click();
+        Control<QToolButton>(w(), "BtPrint")->click();
         QCoreApplication::processEvents();
     }
     void ClosePreview() {
@@ -80,11 +72,9 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    QTemporaryDir dir_;
     QuietUi ui_;  // every dialog recorded instead of shown
     std::vector<QString>& messages_ = ui_.messages;
     std::vector<QString>& errors_ = ui_.errors;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 TEST_F(PrintWindowTest, PrintButtonPreviewsEveryRowOfTheRecordTable) {
@@ -116,7 +106,7 @@ TEST_F(PrintWindowTest, PrintButtonPreviewsEveryRowOfTheRecordTable) {
         EXPECT_TRUE(d->screen()->availableGeometry().size().expandedTo(QSize(480, 360)).boundedTo(d->size()) ==
                     d->size());
         ClosePreview();
-        EXPECT_TRUE(w().QuickRep1Preview.isNull());
+        EXPECT_EQ(w().findChild<QPrintPreviewDialog*>(QStringLiteral("QuickRep1Preview")), nullptr);
     }
     EXPECT_TRUE(errors_.empty());
     EXPECT_TRUE(messages_.empty());
@@ -144,11 +134,11 @@ TEST_F(PrintWindowTest, ReadingsRecordedWhileThePreviewIsOpenShowOnlyInTheNextPr
 
 TEST_F(PrintWindowTest, HiddenPrintButtonDoesNothing) {
     Record(3);
-    ASSERT_TRUE(w().Print->isHidden());
+    ASSERT_TRUE(Control<QToolButton>(w(), "Print")->isHidden());
     w().PrintClick();
-    w().Print->click();
+    Control<QToolButton>(w(), "Print")->click();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(w().QuickRep1Preview.isNull());
+    EXPECT_EQ(w().findChild<QPrintPreviewDialog*>(QStringLiteral("QuickRep1Preview")), nullptr);
     EXPECT_TRUE(w().findChildren<QPrintPreviewDialog*>().isEmpty());
     EXPECT_EQ(w().T22GDB->RowCount(), 3u);
     EXPECT_TRUE(errors_.empty());
@@ -158,7 +148,7 @@ TEST_F(PrintWindowTest, HiddenPrintButtonDoesNothing) {
 TEST_F(PrintWindowTest, ThePreviewGoesWithTheWindow) {
     Record(2);
     ClickPrint();
-    QPointer<QPrintPreviewDialog> d = w().QuickRep1Preview;
+    QPointer<QPrintPreviewDialog> d = w().findChild<QPrintPreviewDialog*>(QStringLiteral("QuickRep1Preview"));
     ASSERT_FALSE(d.isNull());
     window_.reset();
     EXPECT_TRUE(d.isNull());

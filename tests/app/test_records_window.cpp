@@ -29,14 +29,16 @@
 
 #include "app/application.h"
 #include "app/tfcomm.h"
+#include "window_test_support.h"
 #include "meter/convert.h"
 #include "records/recordtable.h"
 #include "records/recordtablemodel.h"
 
 namespace {
 
-class RecordsWindow : public ::testing::Test {
+class RecordsWindow : public WindowTest {
 protected:
+    // The table is copied by Start, when the test wants one.
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         Ui::ShowMessage = [this](const QString& t) { messages_.push_back(t.toStdString()); };
@@ -65,18 +67,16 @@ protected:
         Ui::QuitApplication = [this] { ++quitCalls_; };
     }
     void TearDown() override {
-        w_.reset();
+        WindowTest::TearDown();
         Ui::ResetHooks();
     }
     void Start(bool withTable = true) {
         if (withTable) {
-            ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"), dir_.filePath(QStringLiteral("Ms35fdb.DB"))));
+            ASSERT_NO_FATAL_FAILURE(CopyTable());
         }
-        AppOptions o;
-        o.dataDir = dir_.path().toStdString();
+        AppOptions o = InFolder();
         o.tableTemplate = tableTemplate_;
-        w_ = std::make_unique<TFCOMM>(o);
-        QCoreApplication::processEvents();
+        StartWindow(o, false);
     }
     std::string Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
     void Reading(const std::string& value, const std::string& acdc = "DC", const std::string& unit = " V",
@@ -88,17 +88,16 @@ protected:
         w_->State.ValueNum = 1.0f;
         w_->INDataToTable();
     }
-    int GridRows() const { return w_->DBGrid1->model()->rowCount(); }
-    QString Cell(int row, int col) const { return w_->DBGrid1->model()->index(row, col).data().toString(); }
+    int GridRows() const { return Control<QTableView>(*w_, "DBGrid1")->model()->rowCount(); }
+    QString Cell(int row, int col) const { return Control<QTableView>(*w_, "DBGrid1")->model()->index(row, col).data().toString(); }
     static std::string ReadAll(const std::string& path) {
         QFile f(QString::fromStdString(path));
         if (!f.open(QIODevice::ReadOnly)) return "<missing>";
         return f.readAll().toStdString();
     }
 
-    QTemporaryDir dir_;
     std::string tableTemplate_;  // empty: the template installed with the program
-    std::unique_ptr<TFCOMM> w_;
+    std::unique_ptr<TFCOMM>& w_ = window_;
     std::vector<std::string> messages_, errors_, filters_;
     std::string openName_, saveName_, defaultExt_;
     Ui::ExitChoice exitChoice_ = Ui::ExitChoice::Discard;
@@ -116,7 +115,7 @@ TEST_F(RecordsWindow, StartupOpensTheTableAndTheGridShowsItsColumns) {
     EXPECT_EQ(GridRows(), 0);
     const char* titles[] = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
     const Qt::Alignment align[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight, Qt::AlignLeft};
-    auto* m = w_->DBGrid1->model();
+    auto* m = Control<QTableView>(*w_, "DBGrid1")->model();
     ASSERT_EQ(m->columnCount(), 6);
     Reading("00.66", "DC", "k*", "AUTO");
     for (int c = 0; c < 6; ++c) {
@@ -125,7 +124,7 @@ TEST_F(RecordsWindow, StartupOpensTheTableAndTheGridShowsItsColumns) {
         EXPECT_TRUE(a & align[c]) << c;
     }
     EXPECT_EQ(Cell(0, 4), QStringLiteral("k") + QChar(0x03A9));  // the unit as the meter's symbols
-    EXPECT_TRUE(w_->DBGrid1->editTriggers() == QAbstractItemView::NoEditTriggers);
+    EXPECT_TRUE(Control<QTableView>(*w_, "DBGrid1")->editTriggers() == QAbstractItemView::NoEditTriggers);
 }
 
 TEST_F(RecordsWindow, MissingTableIsReportedAndStartUpGoesOn) {
@@ -142,11 +141,11 @@ TEST_F(RecordsWindow, MissingTableIsReportedAndStartUpGoesOn) {
     EXPECT_NO_THROW(Reading("2"));
     EXPECT_EQ(GridRows(), 0);
     // The window says plainly that it is not recording, and the log has one line about it.
-    EXPECT_TRUE(w_->RecordStateLabel->isVisibleTo(w_.get()));
-    EXPECT_TRUE(w_->RecordStateLabel->text().contains(QStringLiteral("NOT RECORDING")));
+    EXPECT_TRUE(Control<QLabel>(*w_, "RecordStateLabel")->isVisibleTo(w_.get()));
+    EXPECT_TRUE(Control<QLabel>(*w_, "RecordStateLabel")->text().contains(QStringLiteral("NOT RECORDING")));
     int lines = 0;
-    for (int i = 0; i < w_->HistoryListBox->count(); ++i)
-        lines += w_->HistoryListBox->item(i)->text().startsWith(QStringLiteral("Not recording")) ? 1 : 0;
+    for (int i = 0; i < Control<QListWidget>(*w_, "HistoryListBox")->count(); ++i)
+        lines += Control<QListWidget>(*w_, "HistoryListBox")->item(i)->text().startsWith(QStringLiteral("Not recording")) ? 1 : 0;
     EXPECT_EQ(lines, 1);
 }
 
@@ -154,9 +153,9 @@ TEST_F(RecordsWindow, ReadingsAppendAndTheGridFollows) {
     Start();
     for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
     EXPECT_EQ(GridRows(), 5);
-    EXPECT_EQ(w_->DBGrid1->currentIndex().row(), 4);
-    EXPECT_EQ(w_->DBGrid1->model()->headerData(4, Qt::Vertical).toString(), QString(QChar(0x25B6)));
-    EXPECT_EQ(w_->DBGrid1->model()->headerData(3, Qt::Vertical).toString(), QString());
+    EXPECT_EQ(Control<QTableView>(*w_, "DBGrid1")->currentIndex().row(), 4);
+    EXPECT_EQ(Control<QTableView>(*w_, "DBGrid1")->model()->headerData(4, Qt::Vertical).toString(), QString(QChar(0x25B6)));
+    EXPECT_EQ(Control<QTableView>(*w_, "DBGrid1")->model()->headerData(3, Qt::Vertical).toString(), QString());
     EXPECT_EQ(Cell(4, 0), QStringLiteral("5"));
     EXPECT_EQ(w_->State.RecordNo, 6);
     EXPECT_EQ(w_->State.RecordsAppended, 5);
@@ -165,15 +164,15 @@ TEST_F(RecordsWindow, ReadingsAppendAndTheGridFollows) {
 TEST_F(RecordsWindow, LimitMenu) {
     Start();
     struct Case {
-        QAction* TFCOMM::*item;
+        const char* item;
         int32_t limit;
     };
-    const Case cases[] = {{&TFCOMM::N10001, 1000},    {&TFCOMM::N50001, 5000},     {&TFCOMM::N100001, 10000},
-                          {&TFCOMM::N500001, 50000},  {&TFCOMM::N1000001, 100000}, {&TFCOMM::limitess, 10000000},
-                          {&TFCOMM::limitess, 10000000}, {&TFCOMM::N10001, 1000}};
-    QAction* all[] = {w_->N10001, w_->N50001, w_->N100001, w_->N500001, w_->N1000001, w_->limitess};
+    const Case cases[] = {{"N10001", 1000},    {"N50001", 5000},     {"N100001", 10000},
+                          {"N500001", 50000},  {"N1000001", 100000}, {"limitess", 10000000},
+                          {"limitess", 10000000}, {"N10001", 1000}};
+    QAction* all[] = {Control<QAction>(*w_, "N10001"), Control<QAction>(*w_, "N50001"), Control<QAction>(*w_, "N100001"), Control<QAction>(*w_, "N500001"), Control<QAction>(*w_, "N1000001"), Control<QAction>(*w_, "limitess")};
     for (const auto& c : cases) {
-        QAction* item = (*w_).*c.item;
+        QAction* item = Control<QAction>(*w_, c.item);
         item->trigger();
         EXPECT_EQ(w_->State.RecordLimit, c.limit);
         for (QAction* a : all) EXPECT_EQ(a->isChecked(), a == item) << a->text().toStdString();
@@ -187,28 +186,28 @@ TEST_F(RecordsWindow, LimitMenu) {
 TEST_F(RecordsWindow, KeyFilterLetsOnlyDigitsAndBackspaceThrough) {
     Start();
     struct Case {
-        QLineEdit* TFCOMM::*edit;
+        const char* edit;
         const char* typed;
         const char* text;
     };
-    const Case cases[] = {{&TFCOMM::RecordSITime, "1a-+2 .", "12"}, {&TFCOMM::TimeInt, "9x9", "99"}, {&TFCOMM::TimeS, "5", "5"}};
+    const Case cases[] = {{"RecordSITime", "1a-+2 .", "12"}, {"TimeInt", "9x9", "99"}, {"TimeS", "5", "5"}};
     for (const auto& c : cases) {
-        QLineEdit* e = (*w_).*c.edit;
+        QLineEdit* e = Control<QLineEdit>(*w_, c.edit);
         e->clear();
         QTest::keyClicks(e, QString::fromLatin1(c.typed));
         EXPECT_EQ(e->text().toStdString(), c.text) << c.typed;
     }
-    w_->RecordSITime->setText(QStringLiteral("123"));
-    w_->RecordSITime->end(false);
-    QTest::keyClick(w_->RecordSITime, Qt::Key_Backspace);
-    EXPECT_EQ(w_->RecordSITime->text(), QStringLiteral("12"));
+    Control<QLineEdit>(*w_, "RecordSITime")->setText(QStringLiteral("123"));
+    Control<QLineEdit>(*w_, "RecordSITime")->end(false);
+    QTest::keyClick(Control<QLineEdit>(*w_, "RecordSITime"), Qt::Key_Backspace);
+    EXPECT_EQ(Control<QLineEdit>(*w_, "RecordSITime")->text(), QStringLiteral("12"));
     EXPECT_EQ(w_->State.SampleCountdown, 12);  // every change reloads the countdown
 }
 
 TEST_F(RecordsWindow, SamplingCountdownWithTheTimer) {
     Start();
-    w_->RecordSI->setChecked(true);
-    w_->RecordSITime->setText(QStringLiteral("3"));
+    Control<QCheckBox>(*w_, "RecordSI")->setChecked(true);
+    Control<QLineEdit>(*w_, "RecordSITime")->setText(QStringLiteral("3"));
     w_->State.SampleCountdown = 0;
     Reading("a");
     Reading("b");  // dropped: 3 s to go
@@ -217,13 +216,13 @@ TEST_F(RecordsWindow, SamplingCountdownWithTheTimer) {
     EXPECT_EQ(GridRows(), 2);
     EXPECT_EQ(Cell(1, 3), QStringLiteral("c"));
     // Editing the interval restarts the countdown at once.
-    w_->RecordSITime->setText(QStringLiteral("1"));
+    Control<QLineEdit>(*w_, "RecordSITime")->setText(QStringLiteral("1"));
     EXPECT_EQ(w_->State.SampleCountdown, 1);
     // Pasted text that is no integer raises the conversion error; "-" counts as 0.
-    const QSignalBlocker block(w_->RecordSITime);
-    w_->RecordSITime->setText(QStringLiteral("x"));
+    const QSignalBlocker block(Control<QLineEdit>(*w_, "RecordSITime"));
+    Control<QLineEdit>(*w_, "RecordSITime")->setText(QStringLiteral("x"));
     EXPECT_THROW(w_->RecordSITimeChange(), EConvertError);
-    w_->RecordSITime->setText(QStringLiteral("-"));
+    Control<QLineEdit>(*w_, "RecordSITime")->setText(QStringLiteral("-"));
     w_->RecordSITimeChange();
     EXPECT_EQ(w_->State.SampleCountdown, 0);
 }
@@ -247,24 +246,24 @@ TEST_F(RecordsWindow, StartTimeIsCheckedOnKeyRelease) {
         w_->State.RecallHour = 1;
         w_->State.RecallMinute = 2;
         w_->State.RecallSecond = 3;
-        w_->TimeH->setText(QString::fromLatin1(c.h));
-        w_->TimeM->setText(QString::fromLatin1(c.m));
-        w_->TimeS->setText(QString::fromLatin1(c.s));
+        Control<QLineEdit>(*w_, "TimeH")->setText(QString::fromLatin1(c.h));
+        Control<QLineEdit>(*w_, "TimeM")->setText(QString::fromLatin1(c.m));
+        Control<QLineEdit>(*w_, "TimeS")->setText(QString::fromLatin1(c.s));
         messages_.clear();
-        QTest::keyRelease(w_->TimeM, Qt::Key_0);
+        QTest::keyRelease(Control<QLineEdit>(*w_, "TimeM"), Qt::Key_0);
         EXPECT_EQ(int(messages_.size()), c.messages);
         for (const auto& m : messages_) EXPECT_EQ(m, "Input error!");
-        EXPECT_EQ(w_->TimeH->text().toStdString(), c.th);
-        EXPECT_EQ(w_->TimeM->text().toStdString(), c.tm);
-        EXPECT_EQ(w_->TimeS->text().toStdString(), c.ts);
+        EXPECT_EQ(Control<QLineEdit>(*w_, "TimeH")->text().toStdString(), c.th);
+        EXPECT_EQ(Control<QLineEdit>(*w_, "TimeM")->text().toStdString(), c.tm);
+        EXPECT_EQ(Control<QLineEdit>(*w_, "TimeS")->text().toStdString(), c.ts);
         EXPECT_EQ(w_->State.RecallHour, c.vh);
         EXPECT_EQ(w_->State.RecallMinute, c.vm);
         EXPECT_EQ(w_->State.RecallSecond, c.vs);
     }
     // A text that is no integer stops the check with the conversion error.
-    w_->TimeH->setText(QString());
+    Control<QLineEdit>(*w_, "TimeH")->setText(QString());
     try {
-        w_->TimeHKeyUp(w_->TimeH);
+        w_->TimeHKeyUp(Control<QLineEdit>(*w_, "TimeH"));
         ADD_FAILURE() << "no conversion error";
     } catch (const EConvertError& e) {
         EXPECT_STREQ(e.what(), "'' is not a valid integer value");
@@ -285,10 +284,10 @@ TEST_F(RecordsWindow, RecallStepsStampTheRows) {
     };
     for (const auto& c : cases) {
         w_->RecordNewClick();
-        if (w_->RecallCheck->isChecked() != c.check) w_->RecallCheck->click();
-        EXPECT_EQ(w_->TimeH->text(), c.check ? QStringLiteral("00") : QStringLiteral("23"));
-        EXPECT_EQ(w_->TimeS->text(), c.check ? QStringLiteral("00") : QStringLiteral("59"));
-        w_->TimeInt->setText(QString::fromLatin1(c.interval));
+        if (Control<QCheckBox>(*w_, "RecallCheck")->isChecked() != c.check) Control<QCheckBox>(*w_, "RecallCheck")->click();
+        EXPECT_EQ(Control<QLineEdit>(*w_, "TimeH")->text(), c.check ? QStringLiteral("00") : QStringLiteral("23"));
+        EXPECT_EQ(Control<QLineEdit>(*w_, "TimeS")->text(), c.check ? QStringLiteral("00") : QStringLiteral("59"));
+        Control<QLineEdit>(*w_, "TimeInt")->setText(QString::fromLatin1(c.interval));
         for (size_t i = 0; i < std::max<size_t>(c.times.size(), 1); ++i) w_->RecallDataTestClick();
         for (size_t i = 0; i < c.times.size(); ++i) EXPECT_EQ(Cell(int(i), 1).toStdString(), c.times[i]) << c.interval;
         if (!c.check) {
@@ -296,16 +295,16 @@ TEST_F(RecordsWindow, RecallStepsStampTheRows) {
         }
     }
     // 23:59:59 + 1 wraps to 0:00:00 (the start time typed by the user).
-    w_->TimeH->setText(QStringLiteral("23"));
-    w_->TimeM->setText(QStringLiteral("59"));
-    w_->TimeS->setText(QStringLiteral("59"));
+    Control<QLineEdit>(*w_, "TimeH")->setText(QStringLiteral("23"));
+    Control<QLineEdit>(*w_, "TimeM")->setText(QStringLiteral("59"));
+    Control<QLineEdit>(*w_, "TimeS")->setText(QStringLiteral("59"));
     w_->RecallCheckExit();
-    w_->TimeInt->setText(QStringLiteral("1"));
+    Control<QLineEdit>(*w_, "TimeInt")->setText(QStringLiteral("1"));
     const int before = GridRows();
     w_->RecallDataTestClick();
     EXPECT_EQ(Cell(before, 1), QStringLiteral("00:00:00"));
     // An interval that is no integer: nothing is stepped or appended.
-    w_->TimeInt->setText(QString());
+    Control<QLineEdit>(*w_, "TimeInt")->setText(QString());
     EXPECT_THROW(w_->RecallDataTestClick(), EConvertError);
     EXPECT_EQ(GridRows(), before + 1);
 }
@@ -315,7 +314,7 @@ TEST_F(RecordsWindow, NewEmptiesTheTableAndRestartsTheNumbering) {
     for (int k : {0, 3}) {
         for (int i = 0; i < k; ++i) Reading(std::to_string(i));
         messages_.clear();
-        w_->RecordNew->click();
+        Control<QToolButton>(*w_, "RecordNew")->click();
         ASSERT_EQ(messages_.size(), 1u);
         EXPECT_EQ(messages_[0], " Record deleted ");
         EXPECT_EQ(GridRows(), 0);
@@ -347,7 +346,7 @@ TEST_F(RecordsWindow, SaveAsTextAsTableAndFailures) {
         SCOPED_TRACE(c.name);
         messages_.clear();
         saveName_ = *c.name ? Path(c.name) : std::string();
-        w_->saveas->click();
+        Control<QToolButton>(*w_, "saveas")->click();
         EXPECT_EQ(messages_, c.messages);
         EXPECT_EQ(filters_.back(), TFCOMM::SaveDialog2Filter);
         EXPECT_EQ(defaultExt_, "xls");
@@ -370,7 +369,7 @@ TEST_F(RecordsWindow, OpenKeepsThePathAndTheNumbering) {
     saveName_ = Path("Old Data.db");
     w_->saveasClick();
     openName_ = saveName_;
-    w_->OpenDataFiles->click();
+    Control<QToolButton>(*w_, "OpenDataFiles")->click();
     EXPECT_TRUE(errors_.empty()) << errors_.front();
     EXPECT_EQ(filters_.back(), TFCOMM::OpenDialog1Filter);
     EXPECT_EQ(w_->T22GDB->FileName(), openName_);
@@ -395,14 +394,14 @@ TEST_F(RecordsWindow, FailedOpenKeepsTheRowsForTheExitPrompt) {
     // goes on into it; nothing was asked.
     EXPECT_TRUE(w_->T22GDB->IsOpen());
     EXPECT_TRUE(rowQuestions_.empty());
-    EXPECT_FALSE(w_->RecordStateLabel->isVisibleTo(w_.get()));
+    EXPECT_FALSE(Control<QLabel>(*w_, "RecordStateLabel")->isVisibleTo(w_.get()));
     Reading("after");
     EXPECT_EQ(GridRows(), 2);
     EXPECT_EQ(w_->State.RecordsAppended, 2);
     // The exit prompt still offers the recorded reading; saving writes it.
     exitChoice_ = Ui::ExitChoice::Save;
     saveName_ = Path("rescued.txt");
-    w_->BitBtn1->click();
+    Control<QPushButton>(*w_, "BitBtn1")->click();
     EXPECT_EQ(exitQuestions_, 1);
     EXPECT_EQ(quitCalls_, 1);
     EXPECT_NE(ReadAll(saveName_).find("\tkept\t"), std::string::npos);
@@ -576,7 +575,7 @@ TEST_F(RecordsWindow, NewAndOpenAskBeforeUnsavedRowsGo) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         w_->T22GDB->Open(Path("Ms35fdb.DB"));
-        w_->Data1->Refresh();
+        Control<RecordTableModel>(*w_, "Data1")->Refresh();
         Reading("a");
         Reading("b");
         rowQuestions_.clear();
@@ -584,8 +583,8 @@ TEST_F(RecordsWindow, NewAndOpenAskBeforeUnsavedRowsGo) {
         rowsChoice_ = c.choice;
         saveName_ = *c.saveAs ? Path(c.saveAs) : std::string();
         openName_ = Path("other.db");
-        if (c.open) w_->OpenDataFiles->click();
-        else w_->RecordNew->click();
+        if (c.open) Control<QToolButton>(*w_, "OpenDataFiles")->click();
+        else Control<QToolButton>(*w_, "RecordNew")->click();
         ASSERT_EQ(rowQuestions_.size(), 1u);
         EXPECT_EQ(GridRows(), c.rowsAfter);
         const bool deleted = std::find(messages_.begin(), messages_.end(), " Record deleted ") != messages_.end();
@@ -596,11 +595,11 @@ TEST_F(RecordsWindow, NewAndOpenAskBeforeUnsavedRowsGo) {
         if (c.rowsAfter == 0) {
             // Nothing unsaved is left: the next New or Open asks nothing.
             rowQuestions_.clear();
-            w_->RecordNew->click();
+            Control<QToolButton>(*w_, "RecordNew")->click();
             EXPECT_TRUE(rowQuestions_.empty());
         } else {
             w_->RecordsUnsaved = false;
-            w_->RecordNew->click();
+            Control<QToolButton>(*w_, "RecordNew")->click();
         }
     }
     EXPECT_TRUE(errors_.empty()) << errors_.front();
@@ -668,10 +667,7 @@ TEST_F(RecordsWindow, TerminateSignalLeavesTheRowsInTheJournal) {
         for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
         ::raise(SIGTERM);
         // The window's thread writes the journal out and lets the signal end the process.
-        for (int i = 0; i < 500; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            ::usleep(10000);
-        }
+        QTest::qWait(5000);
         _exit(7);  // not ended by the signal
     }
     int status = 0;

@@ -48,28 +48,20 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 
 // A window started in a folder holding a fresh record table, with the interactive hooks
 // replaced, COM1 mapped to a pseudo-terminal and the serial decoder watched.
-class SerialWindowTest : public ::testing::Test {
+class SerialWindowTest : public WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(pty_.ok()) << "no pseudo-terminal available";
-        ASSERT_TRUE(dir_.isValid());
-        const QString source = QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB");
-        if (QFile::exists(source)) QFile::copy(source, dir_.filePath(QStringLiteral("Ms35fdb.DB")));
-        oldCwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-    }
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(oldCwd_);
+        WindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        EnterFolder();
     }
 
     // Starts the window with COM1 at the given device (the pseudo-terminal by default).
     TFCOMM& Start(std::string com1 = {}) {
         AppOptions options;
         options.com1Path = com1.empty() ? pty_.slave() : com1;
-        window_ = std::make_unique<TFCOMM>(options);
-        window_->show();
-        QCoreApplication::processEvents();
+        StartWindow(options);
         window_->SerialDecoder = [this] { decodedFrames_.push_back(window_->State.FrameHex); };
         return *window_;
     }
@@ -77,39 +69,36 @@ protected:
 
     void Feed(const Bytes& bytes) { w().H42RData(bytes.data(), uint32_t(bytes.size())); }
     QString LastLog() const {
-        const int n = window_->HistoryListBox->count();
-        return n ? window_->HistoryListBox->item(n - 1)->text() : QString();
+        const int n = Control<QListWidget>(*window_, "HistoryListBox")->count();
+        return n ? Control<QListWidget>(*window_, "HistoryListBox")->item(n - 1)->text() : QString();
     }
 
     Pty pty_;
-    QTemporaryDir dir_;
-    QString oldCwd_;
     QuietUi ui_;  // every dialog recorded instead of shown
     std::vector<QString>& messages_ = ui_.messages;
     std::vector<QString>& errors_ = ui_.errors;
     std::vector<std::string> decodedFrames_;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 // What the controls show: the serial port open (true) or closed (false).
 void ExpectOpenLook(TFCOMM& w, bool open) {
-    EXPECT_EQ(w.START1->isChecked(), open);
-    EXPECT_EQ(w.START1->isEnabled(), !open);
-    EXPECT_EQ(w.STOP1->isEnabled(), open);
-    EXPECT_EQ(w.BTCon->isHidden(), open);
-    EXPECT_EQ(w.BtDiscon->isHidden(), !open);
-    for (PanelLabel* p : {w.BtCOM1, w.BtCOM2, w.BtCOM3, w.BtCOM4}) EXPECT_EQ(p->isEnabled(), !open);
+    EXPECT_EQ(Control<QAction>(w, "START1")->isChecked(), open);
+    EXPECT_EQ(Control<QAction>(w, "START1")->isEnabled(), !open);
+    EXPECT_EQ(Control<QAction>(w, "STOP1")->isEnabled(), open);
+    EXPECT_EQ(Control<PanelLabel>(w, "BTCon")->isHidden(), open);
+    EXPECT_EQ(Control<PanelLabel>(w, "BtDiscon")->isHidden(), !open);
+    for (PanelLabel* p : {Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"), Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4")}) EXPECT_EQ(p->isEnabled(), !open);
 }
 
 // What the controls show before the serial port was ever opened or closed.
 void ExpectStartLook(TFCOMM& w) {
-    EXPECT_FALSE(w.BTCon->isHidden());
-    EXPECT_TRUE(w.BtDiscon->isHidden());
-    EXPECT_FALSE(w.START1->isChecked());
-    EXPECT_TRUE(w.START1->isEnabled());
-    EXPECT_FALSE(w.STOP1->isChecked());
-    EXPECT_TRUE(w.STOP1->isEnabled());
-    for (PanelLabel* p : {w.BtCOM1, w.BtCOM2, w.BtCOM3, w.BtCOM4}) EXPECT_TRUE(p->isEnabled());
+    EXPECT_FALSE(Control<PanelLabel>(w, "BTCon")->isHidden());
+    EXPECT_TRUE(Control<PanelLabel>(w, "BtDiscon")->isHidden());
+    EXPECT_FALSE(Control<QAction>(w, "START1")->isChecked());
+    EXPECT_TRUE(Control<QAction>(w, "START1")->isEnabled());
+    EXPECT_FALSE(Control<QAction>(w, "STOP1")->isChecked());
+    EXPECT_TRUE(Control<QAction>(w, "STOP1")->isEnabled());
+    for (PanelLabel* p : {Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"), Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4")}) EXPECT_TRUE(p->isEnabled());
 }
 
 // ---- COMM2 at start ----
@@ -177,12 +166,12 @@ TEST_F(SerialWindowTest, OpenAndCloseByEveryControl) {
         std::function<void()> open;
         std::function<void()> close;
     } cases[] = {
-        {"Connect / Disconnect panels", [&] { QTest::mouseClick(win.BTCon, Qt::LeftButton); },
-         [&] { QTest::mouseClick(win.BtDiscon, Qt::LeftButton); }},
-        {"Connect panel / STOP menu item", [&] { QTest::mouseClick(win.BTCon, Qt::LeftButton); },
-         [&] { win.STOP1->trigger(); }},
-        {"MS22G COM down / up", [&] { QTest::mouseClick(win.COMCon, Qt::LeftButton); },
-         [&] { QTest::mouseClick(win.COMCon, Qt::LeftButton); }},
+        {"Connect / Disconnect panels", [&] { QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton); },
+         [&] { QTest::mouseClick(Control<PanelLabel>(win, "BtDiscon"), Qt::LeftButton); }},
+        {"Connect panel / STOP menu item", [&] { QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton); },
+         [&] { Control<QAction>(win, "STOP1")->trigger(); }},
+        {"MS22G COM down / up", [&] { QTest::mouseClick(Control<QToolButton>(win, "COMCon"), Qt::LeftButton); },
+         [&] { QTest::mouseClick(Control<QToolButton>(win, "COMCon"), Qt::LeftButton); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -190,13 +179,13 @@ TEST_F(SerialWindowTest, OpenAndCloseByEveryControl) {
         EXPECT_TRUE(win.COMM2->IsOpen());
         EXPECT_EQ(OpenDescriptorsOf(pty_.slave()), 1);
         ExpectOpenLook(win, true);
-        EXPECT_FALSE(win.STOP1->isChecked());
+        EXPECT_FALSE(Control<QAction>(win, "STOP1")->isChecked());
 
         c.close();
         EXPECT_FALSE(win.COMM2->IsOpen());
         EXPECT_EQ(OpenDescriptorsOf(pty_.slave()), 0);
         ExpectOpenLook(win, false);
-        EXPECT_TRUE(win.STOP1->isChecked());
+        EXPECT_TRUE(Control<QAction>(win, "STOP1")->isChecked());
     }
     EXPECT_TRUE(messages_.empty());
     EXPECT_TRUE(errors_.empty());
@@ -204,13 +193,13 @@ TEST_F(SerialWindowTest, OpenAndCloseByEveryControl) {
 
 TEST_F(SerialWindowTest, OpeningTwiceLeavesOneOpenPort) {
     TFCOMM& win = Start();
-    QTest::mouseClick(win.BTCon, Qt::LeftButton);
-    const int logged = win.HistoryListBox->count();
+    QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton);
+    const int logged = Control<QListWidget>(win, "HistoryListBox")->count();
     win.Button3Click();
     win.BTCon1Click();
     EXPECT_TRUE(win.COMM2->IsOpen());
     EXPECT_EQ(OpenDescriptorsOf(pty_.slave()), 1);
-    EXPECT_EQ(win.HistoryListBox->count(), logged) << "a port already open is not reported again";
+    EXPECT_EQ(Control<QListWidget>(win, "HistoryListBox")->count(), logged) << "a port already open is not reported again";
     // One close closes it.
     win.BtDiscon1Click();
     EXPECT_EQ(OpenDescriptorsOf(pty_.slave()), 0);
@@ -223,14 +212,14 @@ TEST_F(SerialWindowTest, OpeningTwiceLeavesOneOpenPort) {
 TEST_F(SerialWindowTest, MS42KComBindsAndOpensWithoutTouchingTheControls) {
     TFCOMM& win = Start();
     win.COMM2->SetOnReceiveData(nullptr);
-    win.Button3->click();
+    Control<QPushButton>(win, "Button3")->click();
     EXPECT_TRUE(win.COMM2->IsOpen());
     EXPECT_TRUE(win.COMM2->OnReceiveData());
     ExpectStartLook(win);
     // Bytes reach H42RData.
     ASSERT_EQ(pty_.Write(kFrameLine), ssize_t(kFrameLine.size()));
     ASSERT_TRUE(PumpUntil([&] { return decodedFrames_.size() == 1; }));
-    EXPECT_EQ(win.USBtxt->text(), QString::fromLatin1(kFrameLineText));
+    EXPECT_EQ(Control<QLabel>(win, "USBtxt")->text(), QString::fromLatin1(kFrameLineText));
 }
 
 // A port that vanishes while open (here: the pseudo-terminal's far side closes, reads fail
@@ -246,8 +235,8 @@ TEST_F(SerialWindowTest, AVanishedPortIsLoggedOnce) {
     ASSERT_TRUE(PumpUntil([&] { return decodedFrames_.size() == 1; }));
     auto lostLines = [&] {
         int n = 0;
-        for (int i = 0; i < win.HistoryListBox->count(); ++i)
-            if (win.HistoryListBox->item(i)->text().contains(QStringLiteral(" lost: "))) ++n;
+        for (int i = 0; i < Control<QListWidget>(win, "HistoryListBox")->count(); ++i)
+            if (Control<QListWidget>(win, "HistoryListBox")->item(i)->text().contains(QStringLiteral(" lost: "))) ++n;
         return n;
     };
     EXPECT_EQ(lostLines(), 0);
@@ -264,7 +253,7 @@ TEST_F(SerialWindowTest, AVanishedPortIsLoggedOnce) {
 
 TEST_F(SerialWindowTest, StartDoesNotOpenTheSerialPort) {
     TFCOMM& win = Start();
-    win.START1->trigger();
+    Control<QAction>(win, "START1")->trigger();
     EXPECT_FALSE(win.COMM2->IsOpen());
     EXPECT_EQ(OpenDescriptorsOf(pty_.slave()), 0);
 }
@@ -272,7 +261,7 @@ TEST_F(SerialWindowTest, StartDoesNotOpenTheSerialPort) {
 TEST_F(SerialWindowTest, APortThatCannotBeOpenedIsLoggedWithTheReasonButNotShown) {
     const std::string missing = "/dev/ms42k-no-such-port";
     TFCOMM& win = Start(missing);
-    QTest::mouseClick(win.BTCon, Qt::LeftButton);
+    QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton);
     EXPECT_FALSE(win.COMM2->IsOpen());
     EXPECT_TRUE(messages_.empty());
     EXPECT_TRUE(errors_.empty());
@@ -282,20 +271,20 @@ TEST_F(SerialWindowTest, APortThatCannotBeOpenedIsLoggedWithTheReasonButNotShown
     EXPECT_TRUE(log.contains(QString::fromStdString(missing))) << log.toStdString();
     EXPECT_TRUE(log.contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << log.toStdString();
     // Closing it again logs nothing and restores the look.
-    const int logged = win.HistoryListBox->count();
-    QTest::mouseClick(win.BtDiscon, Qt::LeftButton);
-    EXPECT_EQ(win.HistoryListBox->count(), logged);
+    const int logged = Control<QListWidget>(win, "HistoryListBox")->count();
+    QTest::mouseClick(Control<PanelLabel>(win, "BtDiscon"), Qt::LeftButton);
+    EXPECT_EQ(Control<QListWidget>(win, "HistoryListBox")->count(), logged);
     ExpectOpenLook(win, false);
 }
 
 TEST_F(SerialWindowTest, OpeningAndClosingAreLogged) {
     TFCOMM& win = Start();
-    QTest::mouseClick(win.BTCon, Qt::LeftButton);
+    QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton);
     QString log = LastLog();
     EXPECT_TRUE(log.contains(QStringLiteral("COM1")) && log.contains(QString::fromStdString(pty_.slave())) &&
                 log.contains(QStringLiteral("2400")))
         << log.toStdString();
-    QTest::mouseClick(win.BtDiscon, Qt::LeftButton);
+    QTest::mouseClick(Control<PanelLabel>(win, "BtDiscon"), Qt::LeftButton);
     EXPECT_NE(LastLog(), log);
     EXPECT_TRUE(LastLog().contains(QStringLiteral("COM1"))) << LastLog().toStdString();
 }
@@ -313,12 +302,12 @@ TEST_F(SerialWindowTest, ClosingTheWindowClosesThePort) {
 TEST_F(SerialWindowTest, ReceivedLinesOverThePort) {
     TFCOMM& win = Start();
     win.State.FrameHex = "5A00";
-    QTest::mouseClick(win.BTCon, Qt::LeftButton);
+    QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton);
     // Two frame lines and a short line between them, written as the meter sends them.
     ASSERT_GT(pty_.Write(Join({kFrameLine, ToBytes("12\r"), kFrameLine})), 0);
     ASSERT_TRUE(PumpUntil([&] { return decodedFrames_.size() == 2; }));
     EXPECT_EQ(decodedFrames_, (std::vector<std::string>{"5A00", "5A00"}));
-    EXPECT_EQ(win.USBtxt->text(), QString::fromLatin1(kFrameLineText));
+    EXPECT_EQ(Control<QLabel>(win, "USBtxt")->text(), QString::fromLatin1(kFrameLineText));
     EXPECT_EQ(win.State.FrameHex, "5A00") << "the serial path never writes the frame text";
 }
 
@@ -354,13 +343,13 @@ TEST_F(SerialWindowTest, ReceiveHandlerTable) {
         SCOPED_TRACE(c.name);
         win.State.SerialLoText.clear();
         win.State.SerialLine.clear();
-        win.USBtxt->setText(QStringLiteral("6001"));
+        Control<QLabel>(win, "USBtxt")->setText(QStringLiteral("6001"));
         win.State.FrameHex = std::string("5A") + c.name;
         decodedFrames_.clear();
         for (const Bytes& b : c.calls) Feed(b);
         EXPECT_EQ(decodedFrames_.size(), c.decoded);
         for (const std::string& f : decodedFrames_) EXPECT_EQ(f, std::string("5A") + c.name);
-        EXPECT_EQ(win.USBtxt->text(), QString::fromLatin1(c.usbText));
+        EXPECT_EQ(Control<QLabel>(win, "USBtxt")->text(), QString::fromLatin1(c.usbText));
         EXPECT_EQ(win.State.SerialLine, c.serialLine);
         EXPECT_EQ(win.State.SerialLoText, c.loText);
     }
@@ -379,11 +368,11 @@ TEST_F(SerialWindowTest, AFrameThatFailsToDecodeIsReportedAndReceptionGoesOn) {
     // Logged once per failing frame, no dialog that would hold up reception.
     EXPECT_TRUE(errors_.empty());
     int logged = 0;
-    for (int i = 0; i < win.HistoryListBox->count(); ++i)
-        if (win.HistoryListBox->item(i)->text() == QStringLiteral("Frame not shown: '5X' is not a valid integer value"))
+    for (int i = 0; i < Control<QListWidget>(win, "HistoryListBox")->count(); ++i)
+        if (Control<QListWidget>(win, "HistoryListBox")->item(i)->text() == QStringLiteral("Frame not shown: '5X' is not a valid integer value"))
             ++logged;
     EXPECT_EQ(logged, 2);
-    EXPECT_EQ(win.USBtxt->text(), QStringLiteral("12"));
+    EXPECT_EQ(Control<QLabel>(win, "USBtxt")->text(), QStringLiteral("12"));
     EXPECT_EQ(win.State.SerialLoText, "12");
 }
 
@@ -413,7 +402,7 @@ TEST_F(SerialWindowTest, FiveClicksFrom2400) {
                            "Baud Rate:1200"};
     for (size_t i = 0; i < std::size(after); ++i) {
         SCOPED_TRACE(i + 1);
-        win.Button2->click();
+        Control<QPushButton>(win, "Button2")->click();
         EXPECT_EQ(win.COMM2->ComPortSpeed(), after[i]);
         ASSERT_EQ(messages_.size(), i + 1);
         EXPECT_EQ(messages_.back(), QString::fromLatin1(texts[i]));
@@ -450,7 +439,7 @@ TEST_F(SerialWindowTest, OneClickFromEachSpeed) {
 
 TEST_F(SerialWindowTest, SpeedStepWhileOpenDropsWaitingBytes) {
     TFCOMM& win = Start();
-    QTest::mouseClick(win.BTCon, Qt::LeftButton);
+    QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton);
     win.COMM2->SetComPortPollingDelay(60000);  // keep the bytes waiting in the queue
     ASSERT_EQ(pty_.Write(kFrameLine), ssize_t(kFrameLine.size()));
     ASSERT_TRUE(PumpUntil([&] { return win.COMM2->InputQueueCount() == int32_t(kFrameLine.size()); }));

@@ -28,7 +28,7 @@ QByteArray ReadAll(const QString& path) {
 
 int LogLinesWith(const TFCOMM& w, const QString& text) {
     int n = 0;
-    for (int i = 0; i < w.HistoryListBox->count(); ++i) n += w.HistoryListBox->item(i)->text().contains(text);
+    for (int i = 0; i < Control<QListWidget>(w, "HistoryListBox")->count(); ++i) n += Control<QListWidget>(w, "HistoryListBox")->item(i)->text().contains(text);
     return n;
 }
 

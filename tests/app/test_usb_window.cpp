@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QDeadlineTimer>
+#include <QTest>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -39,7 +40,9 @@ using testframes::kTestFrame;
 std::vector<uint8_t> Bytes(const std::string& hex) { return testframes::FrameBytes(hex); }
 
 // Runs the event loop until cond holds; false when it still does not after the time given
-// (a guard against hanging, not a measurement).
+// (a guard against hanging, not a measurement). The simulated cable hands over one report
+// per turn of the event loop: QTest::qWaitFor sleeps 10 ms between its turns, which makes
+// the cable tests seven times slower, so this loop turns without sleeping.
 bool RunUntil(const std::function<bool()>& cond, int ms = 30000) {
     QDeadlineTimer deadline(ms);
     while (!cond()) {
@@ -49,40 +52,27 @@ bool RunUntil(const std::function<bool()>& cond, int ms = 30000) {
     return true;
 }
 
-void Settle(int ms = 50) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+// Runs the event loop for the time given (work that is not to happen gets its chance to).
+void Settle(int ms = 50) { QTest::qWait(ms); }
 
 // A window over a given HID backend, started in a folder with a fresh record table, with the
 // interactive hooks replaced so that nothing blocks.
-class UsbWindow : public ::testing::Test {
+class UsbWindow : public WindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB"), dir_.filePath("Ms35fdb.DB")));
-        QFile::setPermissions(dir_.filePath("Ms35fdb.DB"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
-    void TearDown() override {
-        window_.reset();
-    }
     void Open(std::shared_ptr<HidBackend> backend) {
-        AppOptions o;
+        AppOptions o = InFolder();
         o.hidBackend = std::move(backend);
-        o.dataDir = dir_.path().toStdString();
-        window_ = std::make_unique<TFCOMM>(o);
-        QCoreApplication::processEvents();
+        StartWindow(o, false);
     }
-    TFCOMM& w() { return *window_; }
 
     QStringList Entries() {
         QStringList l;
-        for (int i = 0; i < w().DevListBox->count(); ++i) l << w().DevListBox->item(i)->text();
+        for (int i = 0; i < Control<QListWidget>(w(), "DevListBox")->count(); ++i) l << Control<QListWidget>(w(), "DevListBox")->item(i)->text();
         return l;
     }
     QStringList LogLines() {
         QStringList l;
-        for (int i = 0; i < w().HistoryListBox->count(); ++i) l << w().HistoryListBox->item(i)->text();
+        for (int i = 0; i < Control<QListWidget>(w(), "HistoryListBox")->count(); ++i) l << Control<QListWidget>(w(), "HistoryListBox")->item(i)->text();
         return l;
     }
     bool Logged(const QString& line) { return LogLines().contains(line); }
@@ -93,15 +83,13 @@ protected:
     }
     // Presses "Connect" as the user does (the button goes down, then its handler runs).
     void PressConnect() {
-        w().USBCon->setChecked(!w().USBCon->isChecked());
+        Control<QToolButton>(w(), "USBCon")->setChecked(!Control<QToolButton>(w(), "USBCon")->isChecked());
         w().USBConClick();
     }
 
-    QTemporaryDir dir_;
     QuietUi ui_;  // every dialog recorded instead of shown
     std::vector<QString>& messages_ = ui_.messages;
     std::vector<QString>& errors_ = ui_.errors;
-    std::unique_ptr<TFCOMM> window_;
 };
 
 HidSimDeviceProfile Device(std::optional<std::u16string> product, std::u16string serial = u"", uint16_t vid = 0x1234,
@@ -143,9 +131,9 @@ TEST_F(UsbWindow, DeviceListNamesAndCableSelection) {
         for (const auto& d : c.devices) sim->Plug(d, false);
         Open(sim);
         EXPECT_EQ(Entries(), c.entries) << c.name;
-        EXPECT_EQ(w().DevListBox->currentRow(), c.selected) << c.name;
+        EXPECT_EQ(Control<QListWidget>(w(), "DevListBox")->currentRow(), c.selected) << c.name;
         // Every listed device is taken and attached to its entry.
-        for (int i = 0; i < w().DevListBox->count(); ++i) {
+        for (int i = 0; i < Control<QListWidget>(w(), "DevListBox")->count(); ++i) {
             ASSERT_NE(w().DevListDevice(i), nullptr) << c.name;
             EXPECT_TRUE(w().DevListDevice(i)->Taken()) << c.name;
         }
@@ -162,7 +150,7 @@ protected:
         sim_ = std::make_shared<HidSimBackend>();
         path_ = sim_->Plug(Device(u"USB to Serial"), false);
         Open(sim_);
-        w().ConTimer->stop();
+        Control<QTimer>(w(), "ConTimer")->stop();
     }
     std::shared_ptr<HidSimBackend> sim_;
     std::string path_;
@@ -175,7 +163,7 @@ TEST_F(ScriptedCable, ConnectSendsTheFeatureReportAndTheFirstRequest) {
     ASSERT_EQ(sim_->Writes(path_).size(), 1u);
     EXPECT_EQ(sim_->Writes(path_)[0], Bytes("00025A000000000000"));
     EXPECT_EQ(LogLines(), (QStringList{"80 25 00 00 03 00 00 00 00 00 ", "02 5A 00 00 00 00 00 00 00 "}));
-    EXPECT_TRUE(w().USBCon->isChecked());
+    EXPECT_TRUE(Control<QToolButton>(w(), "USBCon")->isChecked());
     EXPECT_TRUE(messages_.empty());
     ASSERT_NE(w().SelectedDevice, nullptr);
     EXPECT_NE(w().SelectedDevice->Reader(), nullptr) << "the reader runs";
@@ -196,9 +184,9 @@ TEST_F(ScriptedCable, FeatureReportFollowsTheRateBoxes) {
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         const auto& c = cases[i];
-        w().B9600->setChecked(c.b9600);
-        w().B4800->setChecked(c.b4800);
-        w().B2400->setChecked(c.b2400);
+        Control<QCheckBox>(w(), "B9600")->setChecked(c.b9600);
+        Control<QCheckBox>(w(), "B4800")->setChecked(c.b4800);
+        Control<QCheckBox>(w(), "B2400")->setChecked(c.b2400);
         w().SetFeatureClick();
         ASSERT_EQ(sim_->Features(path_).size(), i + 1) << c.name;
         EXPECT_EQ(sim_->Features(path_).back(), Bytes(c.report)) << c.name;
@@ -219,8 +207,8 @@ TEST_F(ScriptedCable, ReportsBecomeAFrameARowAndTheNextRequest) {
     Settle();
     EXPECT_EQ(w().State.FrameHex, kTestFrame);
     EXPECT_EQ(w().State.FrameLen, 82);
-    EXPECT_EQ(w().USBtxt1->text(), "82");
-    EXPECT_EQ(w().Memo1->toPlainText().toStdString(), kTestFrame);
+    EXPECT_EQ(Control<QLabel>(w(), "USBtxt1")->text(), "82");
+    EXPECT_EQ(Control<QPlainTextEdit>(w(), "Memo1")->toPlainText().toStdString(), kTestFrame);
     EXPECT_EQ(w().UsbFramesDecoded, 1u);
     ASSERT_EQ(w().T22GDB->RowCount(), rowsBefore + 1);
     EXPECT_EQ(w().T22GDB->CellText(rowsBefore, ColValue), "00.66");
@@ -276,7 +264,7 @@ TEST_F(ScriptedCable, ReconnectingDoesNotRecordTheLastFrameAgain) {
 TEST_F(ScriptedCable, DisconnectStopsTheReader) {
     PressConnect();
     PressConnect();
-    EXPECT_FALSE(w().USBCon->isChecked());
+    EXPECT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked());
     ASSERT_NE(w().SelectedDevice, nullptr);
     EXPECT_EQ(w().SelectedDevice->Reader(), nullptr);
     sim_->PushReport(path_, {0x00, 0xF2, 0x5A, 0x00});
@@ -296,7 +284,7 @@ TEST_F(ScriptedCable, DeviceArrivalAndRemovalAreLogged) {
     const std::string mouse = sim_->Plug(Device(u"USB Optical Mouse"));
     ASSERT_TRUE(RunUntil([&] { return Logged("Arrival of USB Optical Mouse"); }));
     EXPECT_EQ(Entries(), (QStringList{"USB to Serial", "USB Optical Mouse"}));
-    EXPECT_EQ(w().DevListBox->currentRow(), 0);
+    EXPECT_EQ(Control<QListWidget>(w(), "DevListBox")->currentRow(), 0);
     sim_->Unplug(mouse);
     ASSERT_TRUE(RunUntil([&] { return Logged("Removal of USB Optical Mouse"); }));
     EXPECT_EQ(Entries(), QStringList{"USB to Serial"});
@@ -310,7 +298,7 @@ TEST_F(ScriptedCable, CableWithoutReadWriteAccessIsNotConnectedAndTheUserIsToldW
     sim->Plug(readOnly, false);
     Open(sim);
     PressConnect();
-    EXPECT_FALSE(w().USBCon->isChecked());
+    EXPECT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked());
     // The user is told why and what to do, once, and the log says it too.
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_TRUE(messages_[0].contains(cable::SystemErrorText(EACCES))) << messages_[0].toStdString();
@@ -372,7 +360,7 @@ struct NoCableCase {
 TEST_F(UsbWindow, WithoutACableTheUserIsToldOnce) {
     const std::vector<NoCableCase> cases = {
         {"Connect", [](TFCOMM& w) {
-             w.USBCon->setChecked(true);
+             Control<QToolButton>(w, "USBCon")->setChecked(true);
              w.USBConClick();
          }},
         {"USBSendData", [](TFCOMM& w) { w.SendDataClick(); }},
@@ -381,12 +369,12 @@ TEST_F(UsbWindow, WithoutACableTheUserIsToldOnce) {
     for (const auto& c : cases) {
         messages_.clear();
         Open(std::make_shared<HidSimBackend>());
-        w().USBCon->setChecked(true);
+        Control<QToolButton>(w(), "USBCon")->setChecked(true);
         c.action(w());
         ASSERT_EQ(messages_.size(), 1u) << c.name;
         EXPECT_EQ(messages_[0], "USB interface cable is not securely connected, please check and re-try.") << c.name;
-        EXPECT_FALSE(w().USBCon->isChecked()) << c.name;
-        EXPECT_EQ(w().HistoryListBox->count(), 0) << c.name;
+        EXPECT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked()) << c.name;
+        EXPECT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), 0) << c.name;
         window_.reset();
     }
 }
@@ -406,7 +394,7 @@ protected:
     }
     void ConnectAndWaitFor(uint64_t frames) {
         PressConnect();
-        ASSERT_TRUE(w().USBCon->isChecked());
+        ASSERT_TRUE(Control<QToolButton>(w(), "USBCon")->isChecked());
         ASSERT_TRUE(RunUntil([&] { return w().UsbFramesDecoded >= frames; }));
     }
     std::shared_ptr<SimCableBackend> sim_;
@@ -414,7 +402,7 @@ protected:
 
 TEST_F(SimulatedCable, HundredFramesGiveHundredRightRows) {
     EXPECT_EQ(Entries(), QStringList{"USB to Serial"});
-    EXPECT_EQ(w().DevListBox->currentRow(), 0);
+    EXPECT_EQ(Control<QListWidget>(w(), "DevListBox")->currentRow(), 0);
     const size_t before = w().T22GDB->RowCount();
     ConnectAndWaitFor(100);
     sim_->SetReportBudget(0);  // hold the cable so the table stops growing while we look
@@ -433,11 +421,11 @@ TEST_F(SimulatedCable, HundredFramesGiveHundredRightRows) {
     EXPECT_EQ(sim_->Stats().featureReports, 1u);
     EXPECT_TRUE(errors_.empty());
     EXPECT_TRUE(messages_.empty());
-    EXPECT_TRUE(w().CONok->isVisibleTo(w().KD)) << "frames arrive: the connection picture is lit";
+    EXPECT_TRUE(Control<ImageButton>(w(), "CONok")->isVisibleTo(Control<QFrame>(w(), "KD"))) << "frames arrive: the connection picture is lit";
 }
 
 TEST_F(SimulatedCable, SilentMeterIsAskedAgainAt600AndGivenUpAt3000) {
-    w().ConTimer->stop();  // the test ticks the watchdog itself
+    Control<QTimer>(w(), "ConTimer")->stop();  // the test ticks the watchdog itself
     ConnectAndWaitFor(3);
     // Hold the cable, silence the meter, let the frame in flight arrive.
     sim_->SetReportBudget(0);
@@ -472,7 +460,7 @@ TEST_F(SimulatedCable, SilentMeterIsAskedAgainAt600AndGivenUpAt3000) {
     ticks(1);
     EXPECT_EQ(requests(), r0 + 1);
     EXPECT_EQ(w().State.IdleSinceRequest, 0);
-    EXPECT_TRUE(w().CONokN->isVisibleTo(w().KD));
+    EXPECT_TRUE(Control<ImageButton>(w(), "CONokN")->isVisibleTo(Control<QFrame>(w(), "KD")));
 
     // 599 more: no request; the 600th: the next check asks again.
     r0 = requests();
@@ -487,12 +475,12 @@ TEST_F(SimulatedCable, SilentMeterIsAskedAgainAt600AndGivenUpAt3000) {
     idleUpTo(2999);
     ticks(3);
     EXPECT_TRUE(messages_.empty());
-    EXPECT_TRUE(w().USBCon->isChecked());
+    EXPECT_TRUE(Control<QToolButton>(w(), "USBCon")->isChecked());
     idleUpTo(3000);
     ticks(3);
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], "USB interface cable is securely connected, please check if the meter is ready.");
-    EXPECT_FALSE(w().USBCon->isChecked());
+    EXPECT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked());
     EXPECT_EQ(w().State.IdleReports, 0);
     ASSERT_NE(w().SelectedDevice, nullptr);
     EXPECT_EQ(w().SelectedDevice->Reader(), nullptr) << "the reading stopped";
@@ -509,9 +497,9 @@ TEST_F(SimulatedCable, UnpluggingTheCableEndsTheConnection) {
     sim_->UnplugCable();
     ASSERT_TRUE(RunUntil([&] { return Logged("Removal of USB to Serial"); }));
     Settle(100);
-    EXPECT_FALSE(w().USBCon->isChecked());
+    EXPECT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked());
     EXPECT_TRUE(Entries().isEmpty());
-    EXPECT_EQ(w().DevListBox->currentRow(), -1);
+    EXPECT_EQ(Control<QListWidget>(w(), "DevListBox")->currentRow(), -1);
     EXPECT_EQ(w().SelectedDevice, nullptr);
     EXPECT_EQ(LoggedStartingWith("Link resumed"), 0);
     const uint64_t decoded = w().UsbFramesDecoded;
@@ -523,8 +511,8 @@ TEST_F(SimulatedCable, UnpluggingTheCableEndsTheConnection) {
     sim_->PlugCable();
     ASSERT_TRUE(RunUntil([&] { return Logged("Arrival of USB to Serial"); }));
     EXPECT_EQ(Entries(), QStringList{"USB to Serial"});
-    EXPECT_EQ(w().DevListBox->currentRow(), 0);
-    EXPECT_FALSE(w().USBCon->isChecked());
+    EXPECT_EQ(Control<QListWidget>(w(), "DevListBox")->currentRow(), 0);
+    EXPECT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked());
     PressConnect();
     ASSERT_TRUE(RunUntil([&] { return w().UsbFramesDecoded >= decoded + 5; }));
 }
@@ -534,15 +522,15 @@ TEST_F(SimulatedCable, AnotherDeviceComingAndGoingDoesNotStopTheReading) {
     sim_->PlugMouse();
     ASSERT_TRUE(RunUntil([&] { return Logged("Arrival of USB Optical Mouse"); }));
     EXPECT_EQ(Entries(), (QStringList{"USB to Serial", "USB Optical Mouse"}));
-    EXPECT_EQ(w().DevListBox->currentRow(), 0);
+    EXPECT_EQ(Control<QListWidget>(w(), "DevListBox")->currentRow(), 0);
     EXPECT_TRUE(Logged("Link resumed: USB to Serial"));
     uint64_t decoded = w().UsbFramesDecoded;
     ASSERT_TRUE(RunUntil([&] { return w().UsbFramesDecoded >= decoded + 10; })) << "reading resumed";
-    EXPECT_TRUE(w().USBCon->isChecked());
+    EXPECT_TRUE(Control<QToolButton>(w(), "USBCon")->isChecked());
 
     sim_->UnplugMouse();
     ASSERT_TRUE(RunUntil([&] { return Logged("Removal of USB Optical Mouse"); }));
-    EXPECT_TRUE(w().USBCon->isChecked()) << "only the cable's removal ends the connection";
+    EXPECT_TRUE(Control<QToolButton>(w(), "USBCon")->isChecked()) << "only the cable's removal ends the connection";
     EXPECT_EQ(LoggedStartingWith("Link resumed"), 2);
     decoded = w().UsbFramesDecoded;
     ASSERT_TRUE(RunUntil([&] { return w().UsbFramesDecoded >= decoded + 10; })) << "reading resumed again";
@@ -565,7 +553,7 @@ TEST_F(SimulatedCable, AReadingRequestedBeforeADisconnectIsNotRecordedAtTheNextC
     sim_->SetReportBudget(0);
     Settle();
     PressConnect();
-    ASSERT_FALSE(w().USBCon->isChecked());
+    ASSERT_FALSE(Control<QToolButton>(w(), "USBCon")->isChecked());
     const size_t rows = w().T22GDB->RowCount();
     // From now on the meter shows something else; the next connection must record that.
     sim_->SetReplay({Bytes(kTestFrame)});
@@ -684,7 +672,7 @@ TEST_F(Logger, RecordsWhatTheWindowRecordsFromTheSameFrames) {
     const FramesFile frames = WriteFramesFile(dir_);
     const std::vector<LoggerCase> cases = {
         {"plain", {}, [](TFCOMM&) {}},
-        {"repeat suppression", {"--repeat"}, [](TFCOMM& w) { w.RepeatSet->setChecked(true); }},
+        {"repeat suppression", {"--repeat"}, [](TFCOMM& w) { Control<QCheckBox>(w, "RepeatSet")->setChecked(true); }},
         {"record limit", {"--limit", "7"}, [](TFCOMM& w) { w.State.RecordLimit = 7; }},
     };
     for (const auto& c : cases) {
