@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -571,6 +572,38 @@ TEST_F(MeterWindowTest, SaveWritesTheBitmapBeforeSayingSo) {
         EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QDir::toNativeSeparators(bad)));
     }
     EXPECT_EQ(messages_.size(), 2u);
+}
+
+// A save that cannot be made leaves the bitmap that was there whole: a read-only bitmap is
+// refused before anything is written, and it keeps its bytes and its permissions.
+TEST_F(MeterWindowTest, AFailedBitmapSaveLeavesTheOldFileIntact) {
+    const QString path = dir_.filePath(QStringLiteral("databmp.bmp"));
+    w().ChartBitmapPath = path;
+    w().Onescope->click();
+    w().BtSave->click();
+    ASSERT_EQ(messages_.size(), 1u);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray old = f.readAll();
+    f.close();
+    ASSERT_TRUE(old.startsWith("BM"));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    w().resize(w().width() + 40, w().height());  // a new bitmap would differ
+    try {
+        w().BtSaveClick();
+        ADD_FAILURE() << "no error for a read-only bitmap";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QDir::toNativeSeparators(path))) << e.what();
+        EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QStringLiteral("read-only"))) << e.what();
+    }
+    EXPECT_EQ(messages_.size(), 1u);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+    EXPECT_EQ(QFileInfo(path).permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    // No temporary file left beside it.
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("databmp")),
+              QStringList{QStringLiteral("databmp.bmp")});
 }
 
 // ms42k decode: one output line per non-empty input line, with the window's decoder.
