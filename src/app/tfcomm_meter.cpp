@@ -245,7 +245,7 @@ void TFCOMM::LcdDisplay42() {
     }
     // The run's extremes.
     if (r.Reached(11)) TrackExtremes(r);
-    if (!r.Ok()) throw EConvertError(r.Error);
+    if (!r.Ok()) throw ConvertError(r.Error);
 }
 
 void TFCOMM::TrackExtremes(const DecodeResult& r) {

@@ -44,7 +44,7 @@ struct RecordCounters {
 enum class GateResult { Appended, LimitReached, Sampling, Repeated };
 
 // The sampling interval of a text: "-", "+" and empty count as 0, anything else is converted
-// as a decimal integer (EConvertError "'%s' is not a valid integer value" when it is none).
+// as a decimal integer (ConvertError "'%s' is not a valid integer value" when it is none).
 int32_t SampleSecondsFromText(const std::string& text);
 
 // Runs the gates and appends the row when the reading passes. now: the current local

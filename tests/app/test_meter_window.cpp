@@ -245,7 +245,7 @@ TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
     try {
         w().LcdDisplay42();
         ADD_FAILURE() << "no conversion error";
-    } catch (const EConvertError& e) {
+    } catch (const ConvertError& e) {
         EXPECT_EQ(std::string(e.what()), "'B' is not a valid integer value");
     }
     EXPECT_EQ(w().Panel1->DisplayText(), QStringLiteral("-12.34"));
@@ -259,7 +259,7 @@ TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
 
     // A value that is no number: the panel and ValueText are updated, nothing after them.
     w().State.FrameHex = Frame("1.2.3");
-    EXPECT_THROW(w().LcdDisplay42(), EConvertError);
+    EXPECT_THROW(w().LcdDisplay42(), ConvertError);
     EXPECT_EQ(w().State.ValueText, "1.2.3");
     EXPECT_EQ(w().State.SymbolText, " V");
     EXPECT_EQ(w().State.ValueNum, 66.0f);
@@ -334,7 +334,7 @@ TEST_F(MeterWindowTest, LimitsColourTheArcAndRemoveTheNeedle) {
         try {
             w().SetmaxExit();
             ADD_FAILURE() << "no conversion error for " << text;
-        } catch (const EConvertError& e) {
+        } catch (const ConvertError& e) {
             EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
         }
         EXPECT_EQ(w().State.MaxLimit, 25.0f) << text;
