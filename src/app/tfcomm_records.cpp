@@ -44,13 +44,7 @@ std::string RecordTablePath(const std::string& dataDir) {
 }
 
 Reading CurrentReading(const SharedState& s) {
-    Reading r;
-    r.ValueText = s.ValueText;
-    r.AcDcText = s.AcDcText;
-    r.SymbolText = s.SymbolText;
-    r.AutoText = s.AutoText;
-    r.ValueNum = s.ValueNum;
-    return r;
+    return ReadingFrom(s);
 }
 
 // Moves the grid's current row (and its indicator) to the last row.
