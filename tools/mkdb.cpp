@@ -6,8 +6,6 @@
 #include <string>
 
 #include "records/datafiles.h"
-#include "records/paradox.h"
-#include "records/recordtable.h"
 
 namespace {
 const char kUsage[] =
@@ -36,12 +34,7 @@ int main(int argc, char** argv) {
     }
     const std::string path = argc > 1 ? argv[1] : "Ms35fdb.DB";
     try {
-        PxWriteOptions opt;
-        opt.tableName = "Ms35fdb.DB";
-        static const uint8_t kNoRow[64] = {};
-        const std::vector<uint8_t> bytes =
-            WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return kNoRow; }, opt);
-        WriteFileAtomically(path, bytes.data(), bytes.size());
+        WriteEmptyRecordTable(path);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ms42k_mkdb: %s\n", e.what());
         return 1;

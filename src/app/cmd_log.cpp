@@ -172,12 +172,7 @@ private:
             std::fprintf(stderr, "\nframe not recorded: %s\n", r.Error.c_str());
             return;
         }
-        Reading reading;
-        reading.ValueText = r.ValueText;
-        reading.AcDcText = r.AcDcText;
-        reading.SymbolText = r.SymbolText;
-        reading.AutoText = r.AutoText;
-        reading.ValueNum = r.ValueNum;
+        const Reading reading = ReadingFrom(r);
         try {
             const QDateTime at = QDateTime::currentDateTime();
             const GateResult gate = recorder_.Offer(reading, LocalDateTime(at));
@@ -211,13 +206,7 @@ private:
 // An empty record table in a folder of its own, open for recording.
 void OpenEmptyTable(RecordTable& table, const QTemporaryDir& dir) {
     const std::string path = QDir(dir.path()).filePath(QStringLiteral("Ms35fdb.DB")).toStdString();
-    PxWriteOptions opt;
-    opt.tableName = "Ms35fdb.DB";
-    const PxSchema schema = RecordTable::DefaultSchema();
-    const std::vector<uint8_t> blank(schema.recordSize, 0);
-    const std::vector<uint8_t> bytes =
-        WriteParadox(schema, 0, [&blank](size_t) -> const uint8_t* { return blank.data(); }, opt);
-    WriteFileAtomically(path, bytes.data(), bytes.size());
+    WriteEmptyRecordTable(path);
     table.Open(path);
 }
 

@@ -33,6 +33,7 @@
 #include "meter/lcdpanel.h"
 #include "meter/meterframe.h"
 #include "meter/segmentsymbols.h"
+#include "records/datafiles.h"
 
 namespace {
 constexpr LcdElement kPointElements[3] = {LcdElement::LcdP0, LcdElement::LcdP1, LcdElement::LcdP2};
@@ -264,7 +265,7 @@ void TFCOMM::LcdDisplay42() {
     }
     // The run's extremes.
     if (r.Reached(11)) TrackExtremes(r);
-    if (!r.Ok()) throw EConvertError(r.Error);
+    if (!r.Ok()) throw ConvertError(r.Error);
 }
 
 void TFCOMM::TrackExtremes(const DecodeResult& r) {
@@ -469,17 +470,15 @@ void TFCOMM::BtSaveClick() {
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "BMP")) throw std::runtime_error("The graphic could not be converted to a bitmap");
     buffer.close();
-    QFile file(path);
     const QString native = QDir::toNativeSeparators(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error(
-            QStringLiteral("Cannot save the graphic on %1: %2").arg(native, file.errorString()).toStdString());
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.close();
-        throw std::runtime_error(QStringLiteral("Cannot save the graphic on %1: %2").arg(native, reason).toStdString());
+    try {
+        // Never truncated in place: the old bitmap stays whole until the new one is complete.
+        WriteFileAtomically(QFile::encodeName(path).toStdString(), bytes.constData(), size_t(bytes.size()));
+    } catch (const SaveError& e) {
+        throw std::runtime_error(QStringLiteral("Cannot save the graphic on %1: %2")
+                                     .arg(native, QString::fromLocal8Bit(e.Reason().c_str()))
+                                     .toStdString());
     }
-    file.close();
     Ui::ShowMessage(QStringLiteral("graphic has saved on ") + native);
 }
 

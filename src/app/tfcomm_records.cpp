@@ -47,13 +47,7 @@ std::string RecordTablePath(const std::string& dataDir) {
 }
 
 Reading CurrentReading(const SharedState& s) {
-    Reading r;
-    r.ValueText = s.ValueText;
-    r.AcDcText = s.AcDcText;
-    r.SymbolText = s.SymbolText;
-    r.AutoText = s.AutoText;
-    r.ValueNum = s.ValueNum;
-    return r;
+    return ReadingFrom(s);
 }
 
 // Save of the record table to name, in the form its extension selects. The text form

@@ -1,5 +1,7 @@
 #include "chart/report.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFontMetricsF>
 #include <QMarginsF>
 #include <QPageLayout>
@@ -7,12 +9,12 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
 #include "meter/segmentsymbols.h"
+#include "records/datafiles.h"
 
 namespace {
 constexpr int kFontPoints = 10;
@@ -190,20 +192,21 @@ int PaintReport(QPagedPaintDevice& device, const ReportRows& rows, const ReportP
 
 int WriteReportPdf(const QString& path, const ReportRows& rows) {
     if (PageCount(rows.size(), DefaultReportLayout()) == 0) return 0;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        throw Failure(QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
-    }
+    QByteArray bytes;
     int pages = 0;
     {
-        QPdfWriter writer(&file);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
         writer.setCreator(QStringLiteral("ms42k"));
         writer.setTitle(QString::fromLatin1(kReportTitle));
         SetReportPage(writer);
         pages = PaintReport(writer, rows);
     }
-    if (!file.commit()) {
-        throw Failure(QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
+    try {
+        WriteFileAtomically(QFile::encodeName(path).toStdString(), bytes.constData(), size_t(bytes.size()));
+    } catch (const SaveError& e) {
+        throw Failure(QStringLiteral("cannot write '%1': %2").arg(path, QString::fromLocal8Bit(e.Reason().c_str())));
     }
     return pages;
 }

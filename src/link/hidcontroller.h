@@ -279,6 +279,7 @@ public:
     int32_t DevThreadSleepTime() const { return DevThreadSleepTime_; }
     void SetDevThreadSleepTime(int32_t value);
     QString Version() const { return QStringLiteral("1.0.22"); }
+    // The design lets Version be assigned and discards the value; kept so an assignment still compiles and changes nothing.
     void SetVersion(const QString&) {}
 
     const THidPlugEvent& OnArrival() const { return OnArrival_; }

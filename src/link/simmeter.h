@@ -57,7 +57,6 @@ public:
 
     // Replay: the meter answers with these frames in order and then stays quiet.
     void SetReplay(std::vector<Frame> frames);
-    bool Replaying() const { return replay_.has_value(); }
     // Reads a file of hex lines: one frame per line, bytes as hex digit pairs (blanks
     // between them allowed); empty lines and lines starting with '#' are skipped.
     // Returns nothing and sets `error` when the file cannot be read or a line is not hex.
@@ -66,7 +65,6 @@ public:
 
     // A silent meter answers nothing.
     void SetSilent(bool silent) { silent_ = silent; }
-    bool Silent() const { return silent_; }
     // Every n-th answered frame (n >= 1) gets one byte changed; 0 turns corruption off.
     void SetCorruptEvery(int n) { corruptEvery_ = n < 0 ? 0 : n; }
 

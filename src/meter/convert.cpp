@@ -27,6 +27,6 @@ bool TryStrToInt(const std::string& text, int32_t& out) {
 
 int32_t StrToInt(const std::string& text) {
     int32_t v = 0;
-    if (!TryStrToInt(text, v)) throw EConvertError("'" + text + "' is not a valid integer value");
+    if (!TryStrToInt(text, v)) throw ConvertError("'" + text + "' is not a valid integer value");
     return v;
 }

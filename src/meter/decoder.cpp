@@ -23,7 +23,7 @@ template <class F>
 auto AtStep(int step, F&& f) -> decltype(f()) {
     try {
         return f();
-    } catch (const EConvertError& e) {
+    } catch (const ConvertError& e) {
         throw StepFailure{step, e.what()};
     }
 }

@@ -135,7 +135,7 @@ struct DecodeResult {
 DecodeResult DecodeFrame(const std::string& frameHex, const ScaleConstants& scale = ScaleConstants{});
 
 // The 160 waveform y values of a 722-character frame: per sample pair the sample of the larger
-// magnitude (the second one on a tie) plus the signed offset byte 12. Raises EConvertError for
+// magnitude (the second one on a tie) plus the signed offset byte 12. Raises ConvertError for
 // a frame whose waveform bytes are not hex text.
 std::vector<int> DecodeWave(const std::string& frameHex);
 

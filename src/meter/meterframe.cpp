@@ -51,7 +51,7 @@ bool TryFrameByte(const std::string& frameHex, int byteIndex, int& value) {
 int FrameByte(const std::string& frameHex, int byteIndex) {
     int v = 0;
     if (!TryFrameByte(frameHex, byteIndex, v))
-        throw EConvertError("'$" + ByteText(frameHex, byteIndex) + "' is not a valid integer value");
+        throw ConvertError("'$" + ByteText(frameHex, byteIndex) + "' is not a valid integer value");
     return v;
 }
 

@@ -48,7 +48,7 @@ std::string FrameLowDigit(const std::string& frameHex, int byteIndex);
 
 // Value 0..255 of byte k (characters 2k+1, 2k+2 read as a hexadecimal number). A frame that
 // ends inside the byte yields what is there (one digit); no digit at all or a character that is
-// not a hexadecimal digit raises EConvertError.
+// not a hexadecimal digit raises ConvertError.
 int FrameByte(const std::string& frameHex, int byteIndex);
 // As FrameByte, false instead of raising.
 bool TryFrameByte(const std::string& frameHex, int byteIndex, int& value);

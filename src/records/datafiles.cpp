@@ -342,6 +342,14 @@ void WriteFileAtomically(const std::string& path, const void* data, size_t size)
     w.Commit();
 }
 
+void WriteEmptyRecordTable(const std::string& path) {
+    PxWriteOptions opt;
+    opt.tableName = "Ms35fdb.DB";
+    const std::vector<uint8_t> bytes =
+        WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return nullptr; }, opt);
+    WriteFileAtomically(path, bytes.data(), bytes.size());
+}
+
 SaveOutcome SaveTable(const RecordTable& table, const std::string& path) {
     SaveOutcome out;
     out.form = SaveFormFor(path);

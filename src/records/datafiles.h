@@ -54,6 +54,10 @@ std::vector<uint8_t> ParadoxCopy(const RecordTable& table, const std::string& ta
 // Writes bytes to path through a temporary file in the same folder and a rename.
 void WriteFileAtomically(const std::string& path, const void* data, size_t size);
 
+// Writes an empty record table (the default fields, no rows, table name Ms35fdb.DB) to path
+// with WriteFileAtomically. Throws SaveError.
+void WriteEmptyRecordTable(const std::string& path);
+
 // A file written in place of path without ever damaging it: the bytes go to an unnamed file
 // in the target's folder (O_TMPFILE; a hidden temporary name where the file system has none),
 // which is synced and only then linked over the target, and the folder is synced after.
@@ -68,8 +72,6 @@ public:
     SafeFileWriter& operator=(const SafeFileWriter&) = delete;
     void Write(const void* data, size_t size);  // buffered; throws SaveError
     void Commit();                              // throws SaveError; the old file stays on failure
-    // The file that is written (the link's target for a symbolic link).
-    const std::string& Target() const { return target_; }
 
 private:
     void Drain();

@@ -9,6 +9,18 @@ int32_t SampleSecondsFromText(const std::string& text) {
     return StrToInt(text);
 }
 
+RecordRow RowFromReading(const Reading& reading, double time, int32_t no) {
+    RecordRow row;
+    row.Value = reading.ValueText;
+    row.Nval = reading.ValueNum;
+    row.Time = time;
+    row.No = no;
+    row.DcAc = reading.AcDcText;
+    row.Unit = reading.SymbolText;
+    row.Auto = reading.AutoText;
+    return row;
+}
+
 GateResult OfferReading(RecordTable& table, const Reading& reading, const RecordOptions& options, RecordCounters c,
                         double now, RecordRow* appended) {
     // 1. Limit: at most RecordLimit rows between two resets of the count.
@@ -27,14 +39,7 @@ GateResult OfferReading(RecordTable& table, const Reading& reading, const Record
     c.SampleCountdown = SampleSecondsFromText(options.SamplingText);
     // 7.-9. (the count of step 6 is raised below, once the row is in the table: a reading
     // that could not be stored must not use up the limit)
-    RecordRow row;
-    row.Value = reading.ValueText;
-    row.Nval = reading.ValueNum;
-    row.Time = options.RecallOn ? c.RecallStamp : now - std::trunc(now);
-    row.No = c.RecordNo;
-    row.DcAc = reading.AcDcText;
-    row.Unit = reading.SymbolText;
-    row.Auto = reading.AutoText;
+    RecordRow row = RowFromReading(reading, options.RecallOn ? c.RecallStamp : now - std::trunc(now), c.RecordNo);
     table.Append(row);
     // 6.
     ++c.RecordsAppended;
@@ -63,14 +68,7 @@ double StepRecallStamp(int32_t& hour, int32_t& minute, int32_t& second, int32_t 
 }
 
 void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo, RecordRow* appended) {
-    RecordRow row;
-    row.Value = reading.ValueText;
-    row.Nval = reading.ValueNum;
-    row.Time = stamp;
-    row.No = recordNo;
-    row.DcAc = reading.AcDcText;
-    row.Unit = reading.SymbolText;
-    row.Auto = reading.AutoText;
+    RecordRow row = RowFromReading(reading, stamp, recordNo);
     table.Append(row);
     ++recordNo;
     if (appended) *appended = std::move(row);

@@ -22,6 +22,22 @@ struct Reading {
     float ValueNum = 0.0f;
 };
 
+// The reading of anything that holds the decoder's five reading fields by their names (the
+// decode result, the window's shared state).
+template <class Decoded>
+Reading ReadingFrom(const Decoded& d) {
+    Reading r;
+    r.ValueText = d.ValueText;
+    r.AcDcText = d.AcDcText;
+    r.SymbolText = d.SymbolText;
+    r.AutoText = d.AutoText;
+    r.ValueNum = d.ValueNum;
+    return r;
+}
+
+// The table row of a reading: Value, Nval, DcAc, Unit and Auto from it, Time and No given.
+RecordRow RowFromReading(const Reading& reading, double time, int32_t no);
+
 // The recording options as the controls hold them.
 struct RecordOptions {
     int32_t RecordLimit = 10000;
@@ -44,7 +60,7 @@ struct RecordCounters {
 enum class GateResult { Appended, LimitReached, Sampling, Repeated };
 
 // The sampling interval of a text: "-", "+" and empty count as 0, anything else is converted
-// as a decimal integer (EConvertError "'%s' is not a valid integer value" when it is none).
+// as a decimal integer (ConvertError "'%s' is not a valid integer value" when it is none).
 int32_t SampleSecondsFromText(const std::string& text);
 
 // Runs the gates and appends the row when the reading passes. now: the current local

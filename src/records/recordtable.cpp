@@ -156,7 +156,6 @@ void RecordTable::Open(const std::string& path) {
     path_ = path;
     schema_ = std::move(t.schema);
     rows_ = std::move(t.rows);
-    fileRows_ = rows_.size();
     codePage_ = t.codePage;
     sortOrder_ = t.sortOrder;
     sortOrderName_ = t.sortOrderName;
@@ -179,8 +178,6 @@ void RecordTable::TakeOver(RecordTable& other) {
     other.fd_ = -1;
     schema_ = other.schema_;
     rows_ = std::move(other.rows_);
-    fileRows_ = other.fileRows_;
-    other.fileRows_ = 0;
     codePage_ = other.codePage_;
     sortOrder_ = other.sortOrder_;
     sortOrderName_ = other.sortOrderName_;
@@ -270,7 +267,6 @@ void RecordTable::Append(const RecordRow& row) {
 
 void RecordTable::Empty() {
     rows_.Clear();
-    fileRows_ = 0;
 }
 
 // ---- date-time helpers ----

@@ -63,7 +63,6 @@ public:
 
     // Rows: the file's rows first, then the appended ones.
     size_t RowCount() const { return rows_.size(); }
-    size_t FileRowCount() const { return fileRows_; }
     const PxSchema& Schema() const { return schema_; }
     const RowStore& Rows() const { return rows_; }
     // One record as stored (Schema().recordSize bytes).
@@ -98,7 +97,6 @@ private:
     int fd_ = -1;
     PxSchema schema_;
     RowStore rows_;
-    size_t fileRows_ = 0;
     int colField_[7] = {-1, -1, -1, -1, -1, -1, -1};
     uint16_t codePage_ = 0;
     uint8_t sortOrder_ = 0;

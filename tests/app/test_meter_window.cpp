@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -230,7 +231,7 @@ TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
     try {
         w().LcdDisplay42();
         ADD_FAILURE() << "no conversion error";
-    } catch (const EConvertError& e) {
+    } catch (const ConvertError& e) {
         EXPECT_EQ(std::string(e.what()), "'B' is not a valid integer value");
     }
     EXPECT_EQ(Control<LcdPanel>(w(), "Panel1")->DisplayText(), QStringLiteral("-12.34"));
@@ -244,7 +245,7 @@ TEST_F(MeterWindowTest, FailingFrameShowsTheStepsBeforeTheFailure) {
 
     // A value that is no number: the panel and ValueText are updated, nothing after them.
     w().State.FrameHex = Frame("1.2.3");
-    EXPECT_THROW(w().LcdDisplay42(), EConvertError);
+    EXPECT_THROW(w().LcdDisplay42(), ConvertError);
     EXPECT_EQ(w().State.ValueText, "1.2.3");
     EXPECT_EQ(w().State.SymbolText, " V");
     EXPECT_EQ(w().State.ValueNum, 66.0f);
@@ -319,7 +320,7 @@ TEST_F(MeterWindowTest, LimitsColourTheArcAndRemoveTheNeedle) {
         try {
             w().SetmaxExit();
             ADD_FAILURE() << "no conversion error for " << text;
-        } catch (const EConvertError& e) {
+        } catch (const ConvertError& e) {
             EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
         }
         EXPECT_EQ(w().State.MaxLimit, 25.0f) << text;
@@ -557,6 +558,38 @@ TEST_F(MeterWindowTest, SaveWritesTheBitmapBeforeSayingSo) {
         EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QDir::toNativeSeparators(bad)));
     }
     EXPECT_EQ(messages_.size(), 2u);
+}
+
+// A save that cannot be made leaves the bitmap that was there whole: a read-only bitmap is
+// refused before anything is written, and it keeps its bytes and its permissions.
+TEST_F(MeterWindowTest, AFailedBitmapSaveLeavesTheOldFileIntact) {
+    const QString path = dir_.filePath(QStringLiteral("databmp.bmp"));
+    w().ChartBitmapPath = path;
+    w().Onescope->click();
+    w().BtSave->click();
+    ASSERT_EQ(messages_.size(), 1u);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray old = f.readAll();
+    f.close();
+    ASSERT_TRUE(old.startsWith("BM"));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    w().resize(w().width() + 40, w().height());  // a new bitmap would differ
+    try {
+        w().BtSaveClick();
+        ADD_FAILURE() << "no error for a read-only bitmap";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QDir::toNativeSeparators(path))) << e.what();
+        EXPECT_TRUE(QString::fromLocal8Bit(e.what()).contains(QStringLiteral("read-only"))) << e.what();
+    }
+    EXPECT_EQ(messages_.size(), 1u);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+    EXPECT_EQ(QFileInfo(path).permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    // No temporary file left beside it.
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("databmp")),
+              QStringList{QStringLiteral("databmp.bmp")});
 }
 
 // ms42k decode: one output line per non-empty input line, with the window's decoder.

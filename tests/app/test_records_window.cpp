@@ -221,7 +221,7 @@ TEST_F(RecordsWindow, SamplingCountdownWithTheTimer) {
     // Pasted text that is no integer raises the conversion error; "-" counts as 0.
     const QSignalBlocker block(Control<QLineEdit>(*w_, "RecordSITime"));
     Control<QLineEdit>(*w_, "RecordSITime")->setText(QStringLiteral("x"));
-    EXPECT_THROW(w_->RecordSITimeChange(), EConvertError);
+    EXPECT_THROW(w_->RecordSITimeChange(), ConvertError);
     Control<QLineEdit>(*w_, "RecordSITime")->setText(QStringLiteral("-"));
     w_->RecordSITimeChange();
     EXPECT_EQ(w_->State.SampleCountdown, 0);
@@ -265,7 +265,7 @@ TEST_F(RecordsWindow, StartTimeIsCheckedOnKeyRelease) {
     try {
         w_->TimeHKeyUp(Control<QLineEdit>(*w_, "TimeH"));
         ADD_FAILURE() << "no conversion error";
-    } catch (const EConvertError& e) {
+    } catch (const ConvertError& e) {
         EXPECT_STREQ(e.what(), "'' is not a valid integer value");
     }
 }
@@ -305,7 +305,7 @@ TEST_F(RecordsWindow, RecallStepsStampTheRows) {
     EXPECT_EQ(Cell(before, 1), QStringLiteral("00:00:00"));
     // An interval that is no integer: nothing is stepped or appended.
     Control<QLineEdit>(*w_, "TimeInt")->setText(QString());
-    EXPECT_THROW(w_->RecallDataTestClick(), EConvertError);
+    EXPECT_THROW(w_->RecallDataTestClick(), ConvertError);
     EXPECT_EQ(GridRows(), before + 1);
 }
 

@@ -301,6 +301,29 @@ TEST_F(ReportPdf, AnExistingFileIsReplacedByTheNewReport) {
     EXPECT_FALSE(PageText(pdf, 1).contains(QStringLiteral("1001.5")));
 }
 
+// A report that cannot be written leaves the old one whole: a read-only report is refused
+// and keeps its pages and its permissions, and no temporary file is left beside it.
+TEST_F(ReportPdf, AFailedWriteLeavesTheOldReportIntact) {
+    const QString pdf = Path("kept.pdf");
+    ASSERT_EQ(WriteReportPdf(pdf, Session(1)), 1);
+    QFile f(pdf);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray old = f.readAll();
+    f.close();
+    ASSERT_TRUE(QFile::setPermissions(pdf, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    try {
+        WriteReportPdf(pdf, Session(100));
+        ADD_FAILURE() << "no error for a read-only report";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(pdf.toStdString()), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
+    }
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+    EXPECT_EQ(PdfPages(pdf), 1);
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("kept.pdf")});
+}
+
 // ---- painting onto any paged device ----
 
 TEST_F(ReportPdf, PaintingFollowsThePaperOfTheDeviceAndStopsWhenAsked) {

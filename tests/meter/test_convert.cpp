@@ -34,7 +34,7 @@ TEST(StrToInt, RejectsHexadecimalAndOtherText) {
         try {
             StrToInt(t);
             ADD_FAILURE() << "no error for " << t;
-        } catch (const EConvertError& e) {
+        } catch (const ConvertError& e) {
             EXPECT_EQ(std::string(e.what()), "'" + std::string(t) + "' is not a valid integer value");
         }
     }

@@ -72,7 +72,7 @@ TEST(FrameFields, MissingOrSpoiltCharacters) {
     EXPECT_EQ(FrameLowDigit("5A0", 1), "");
     int v = -1;
     EXPECT_FALSE(TryFrameByte("5A00", 2, v));
-    EXPECT_THROW(FrameByte("", 0), EConvertError);
+    EXPECT_THROW(FrameByte("", 0), ConvertError);
     // A text ending inside a byte yields the digit that is there.
     EXPECT_TRUE(TryFrameByte("5A0F7", 2, v));
     EXPECT_EQ(v, 7);
@@ -81,7 +81,7 @@ TEST(FrameFields, MissingOrSpoiltCharacters) {
     try {
         FrameByte("5AZ1", 1);
         ADD_FAILURE() << "no conversion error";
-    } catch (const EConvertError& e) {
+    } catch (const ConvertError& e) {
         EXPECT_EQ(std::string(e.what()), "'$Z1' is not a valid integer value");
     }
 }

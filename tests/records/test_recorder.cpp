@@ -184,7 +184,7 @@ TEST_F(Gates, ConversionErrorOfTheIntervalStopsBeforeTheRow) {
         try {
             rec.Offer(Value("7.777"));
             ADD_FAILURE() << "no conversion error";
-        } catch (const EConvertError& e) {
+        } catch (const ConvertError& e) {
             EXPECT_EQ(std::string(e.what()), std::string("'") + text + "' is not a valid integer value");
         }
         EXPECT_EQ(rec.LastReadingKey, "7.777DC V");
@@ -262,5 +262,5 @@ TEST(SamplingText, Conversions) {
     };
     const Case ok[] = {{"", 0}, {"-", 0}, {"+", 0}, {"10", 10}, {"0", 0}, {"007", 7}, {"2147483647", 2147483647}};
     for (const auto& c : ok) EXPECT_EQ(SampleSecondsFromText(c.text), c.seconds) << c.text;
-    for (const char* bad : {"x", "2147483648", "1.5", "- "}) EXPECT_THROW(SampleSecondsFromText(bad), EConvertError) << bad;
+    for (const char* bad : {"x", "2147483648", "1.5", "- "}) EXPECT_THROW(SampleSecondsFromText(bad), ConvertError) << bad;
 }
