@@ -28,7 +28,7 @@ allowed() {
     records) echo "meter_core records" ;;
     link) echo "meter_core link" ;;
     chart_core) echo "chart_core" ;;
-    chart_ui) echo "meter_core chart_core chart_ui" ;;
+    chart_ui) echo "meter_core records chart_core chart_ui" ;;
     app) echo "meter_core meter_ui records link chart_core chart_ui app" ;;
     *) echo "" ;;
   esac

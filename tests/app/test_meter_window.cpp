@@ -565,8 +565,8 @@ TEST_F(MeterWindowTest, SaveWritesTheBitmapBeforeSayingSo) {
 TEST_F(MeterWindowTest, AFailedBitmapSaveLeavesTheOldFileIntact) {
     const QString path = dir_.filePath(QStringLiteral("databmp.bmp"));
     w().ChartBitmapPath = path;
-    w().Onescope->click();
-    w().BtSave->click();
+    Control<QPushButton>(w(), "Onescope")->click();
+    Control<QToolButton>(w(), "BtSave")->click();
     ASSERT_EQ(messages_.size(), 1u);
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
