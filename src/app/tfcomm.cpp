@@ -197,6 +197,7 @@ void TFCOMM::BuildWindow() {
     Series1->setColor(Qt::blue);
     Series2Line = new QLineSeries();
     Series2 = new QAreaSeries(Series2Line);
+    Series2Line->setParent(Series2);  // the area series does not own its upper line
     Series2->setName(QStringLiteral("Series2"));
     Series2->setColor(Qt::blue);
     Series2->setBorderColor(QColor(0x00, 0x80, 0xFF));  // 16744448 as BGR
