@@ -22,7 +22,8 @@ void OpenEmpty(RecordTable& t, const std::string& path) {
     static const uint8_t kNoRow[64] = {};
     PxWriteOptions o;
     o.tableName = "Ms35fdb.DB";
-    const auto bytes = WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) { return kNoRow; }, o);
+    const auto bytes = WriteParadox(
+        RecordTable::DefaultSchema(), 0, [](size_t) { return kNoRow; }, o);
     WriteFileAtomically(path, bytes.data(), bytes.size());
     t.Open(path);
 }
@@ -60,11 +61,13 @@ int main(int argc, char** argv) {
             bytes += CsvLine(row).size();
         }
         const double s = Since(t0);
-        std::printf("csv line:        %zu rows in %.3f s, %.2f us a row (%zu bytes)\n", n, s, s * 1e6 / double(n), bytes);
+        std::printf("csv line:        %zu rows in %.3f s, %.2f us a row (%zu bytes)\n", n, s, s * 1e6 / double(n),
+                    bytes);
     }
     {
         const std::string path = folder + "/bench_logsink.csv";
-        LogLineWriter w(path, std::string(kCsvHeader) + "\r\n", [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+        LogLineWriter w(path, std::string(kCsvHeader) + "\r\n",
+                        [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
         std::string why;
         if (!w.Open(why)) {
             std::fprintf(stderr, "%s\n", why.c_str());

@@ -80,7 +80,9 @@ void BM_LcdDisplay42_LimitReached(benchmark::State& state) {
     }
     gWindow->State.RecordLimit = limit;
 }
-BENCHMARK(BM_LcdDisplay42_LimitReached)->Name("LcdDisplay42/limit reached, handler only")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LcdDisplay42_LimitReached)
+    ->Name("LcdDisplay42/limit reached, handler only")
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_LcdDisplay42_Waveform(benchmark::State& state) {
     const std::string frame = WaveFrame();
@@ -103,7 +105,10 @@ void BM_LcdDisplay42_WithRepaint(benchmark::State& state) {
         QCoreApplication::processEvents();
     }
 }
-BENCHMARK(BM_LcdDisplay42_WithRepaint)->Name("LcdDisplay42/reading with paint")->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_LcdDisplay42_WithRepaint)
+    ->Name("LcdDisplay42/reading with paint")
+    ->Unit(benchmark::kMicrosecond)
+    ->MeasureProcessCPUTime();
 
 void BM_KDrun(benchmark::State& state) {
     int p = 0;

@@ -79,7 +79,8 @@ void WriteEmptyTable(const std::string& path) {
     static const uint8_t kNoRow[64] = {};
     PxWriteOptions o;
     o.tableName = "Ms35fdb.DB";
-    const auto bytes = WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) { return kNoRow; }, o);
+    const auto bytes = WriteParadox(
+        RecordTable::DefaultSchema(), 0, [](size_t) { return kNoRow; }, o);
     WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
@@ -117,8 +118,9 @@ int main(int argc, char** argv) {
         Fill(t, 10000000);
         const double s = Since(t0);
         const long rss1 = RssKb();
-        std::printf("append 10000000 rows through the gates: %.2f s (%.0f ns/row), %.1f bytes/row held, RSS +%.1f bytes/row\n", s,
-                    s * 1e9 / 1e7, double(t.BytesAllocated()) / 1e7, double(rss1 - rss0) * 1024.0 / 1e7);
+        std::printf(
+            "append 10000000 rows through the gates: %.2f s (%.0f ns/row), %.1f bytes/row held, RSS +%.1f bytes/row\n",
+            s, s * 1e9 / 1e7, double(t.BytesAllocated()) / 1e7, double(rss1 - rss0) * 1024.0 / 1e7);
     }
 
     RecordTable t;
@@ -133,7 +135,8 @@ int main(int argc, char** argv) {
         const double s = Since(t0);
         const off_t bytes = FileSize(txt);
         std::printf("save 1000000 rows as text: %.3f s (%lld bytes)\n", s, (long long)bytes);
-        const std::string dd = "dd if=/dev/zero of=" + base + ".dd bs=" + std::to_string(bytes) + " count=1 conv=fsync 2>/dev/null";
+        const std::string dd =
+            "dd if=/dev/zero of=" + base + ".dd bs=" + std::to_string(bytes) + " count=1 conv=fsync 2>/dev/null";
         const auto t1 = Clock::now();
         if (std::system(dd.c_str()) != 0) std::printf("dd failed\n");
         std::printf("dd writing the same %lld bytes (conv=fsync): %.3f s\n", (long long)bytes, Since(t1));
@@ -185,8 +188,10 @@ int main(int argc, char** argv) {
                 PX_close(check);
             }
             PX_delete(check);
-            std::printf("pxlib writing the same %zu records to a file: %.3f s (%.2f us/record, %lld bytes, %d records read back)\n",
-                        kPxlibWriteRows, s, s * 1e6 / double(kPxlibWriteRows), (long long)FileSize(pxdb), back);
+            std::printf(
+                "pxlib writing the same %zu records to a file: %.3f s (%.2f us/record, %lld bytes, %d records read "
+                "back)\n",
+                kPxlibWriteRows, s, s * 1e6 / double(kPxlibWriteRows), (long long)FileSize(pxdb), back);
         }
         PX_delete(doc);
         if (fp) std::fclose(fp);
@@ -238,8 +243,10 @@ int main(int argc, char** argv) {
         }
         j.Sync();
         const double s = Since(t0);
-        std::printf("journal: 1000000 rows appended (flushed each second or 64 KB, synced every %.0f s): %.3f s (%.0f ns/row), %.1f bytes/row\n",
-                    RecordJournal::kSyncSeconds, s, s * 1e3, double(FileSize(journal) - off_t(RecordJournal::kHeadSize)) / 1e6);
+        std::printf(
+            "journal: 1000000 rows appended (flushed each second or 64 KB, synced every %.0f s): %.3f s (%.0f ns/row), "
+            "%.1f bytes/row\n",
+            RecordJournal::kSyncSeconds, s, s * 1e3, double(FileSize(journal) - off_t(RecordJournal::kHeadSize)) / 1e6);
     }
     {
         const std::string other = base + "_restore.DB";
@@ -249,7 +256,8 @@ int main(int argc, char** argv) {
         std::remove(other.c_str());
         const auto t0 = Clock::now();
         RecordJournal::Read(journal, [&](const RecordRow& r) { restored.Append(r); });
-        std::printf("journal: restore of 1000000 rows into the record table: %.3f s (%zu rows)\n", Since(t0), restored.RowCount());
+        std::printf("journal: restore of 1000000 rows into the record table: %.3f s (%zu rows)\n", Since(t0),
+                    restored.RowCount());
     }
     std::remove(journal.c_str());
 
@@ -268,7 +276,8 @@ int main(int argc, char** argv) {
         o.Open(db);
         const double rowsKb = double(o.BytesAllocated()) / 1024.0;
         const long peak = HwmKb() - before;
-        std::printf("open of the 10000000-row file: peak +%ld KB for %.0f KB of rows (%.2fx)\n", peak, rowsKb, double(peak) / rowsKb);
+        std::printf("open of the 10000000-row file: peak +%ld KB for %.0f KB of rows (%.2fx)\n", peak, rowsKb,
+                    double(peak) / rowsKb);
     });
     for (const std::string& out : {db + "2.db", txt}) {
         InChild([&] {

@@ -39,8 +39,8 @@ RecordTable& Table() {
         static const uint8_t kNoRow[64] = {};
         PxWriteOptions opt;
         opt.tableName = "Ms35fdb.DB";
-        const std::vector<uint8_t> bytes =
-            WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return kNoRow; }, opt);
+        const std::vector<uint8_t> bytes = WriteParadox(
+            RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return kNoRow; }, opt);
         WriteFileAtomically(path, bytes.data(), bytes.size());
         auto* t = new RecordTable;
         t->Open(path);

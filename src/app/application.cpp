@@ -11,13 +11,11 @@ namespace {
 QWidget* ActiveParent() { return QApplication::activeWindow(); }
 
 void DefaultShowMessage(const QString& text) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("MS42K"), text,
-                    QMessageBox::Ok, ActiveParent());
+    QMessageBox box(QMessageBox::Information, QStringLiteral("MS42K"), text, QMessageBox::Ok, ActiveParent());
     box.exec();
 }
 void DefaultShowError(const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok,
-                    ActiveParent());
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, ActiveParent());
     box.exec();
 }
 QString DefaultOpenFileName(const QString& filter) {
@@ -49,8 +47,7 @@ bool DefaultAskYesNo(const QString& question) {
 ExitChoice DefaultAskSaveBeforeExit() {
     QMessageBox box(QMessageBox::Question, QStringLiteral("MS42K"),
                     QStringLiteral("Save recorded readings before exit?"),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
-                    ActiveParent());
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, ActiveParent());
     box.setDefaultButton(QMessageBox::Save);
     switch (box.exec()) {
         case QMessageBox::Save: return ExitChoice::Save;

@@ -19,11 +19,13 @@ struct Subcommand {
 // Each subcommand joins this table when its area provides it.
 const Subcommand kSubcommands[] = {
     {"report", "report IN.db --pdf OUT.pdf   the record table's printed report as a PDF file", CmdReport},
-    {"convert", "convert IN OUT               an old table file as text (or, for OUT ending in .db, a Paradox copy)", CmdConvert},
+    {"convert", "convert IN OUT               an old table file as text (or, for OUT ending in .db, a Paradox copy)",
+     CmdConvert},
     {"decode", "decode [FILE]                decode frame texts (one per line; stdin without FILE)", CmdDecode},
-    {"log", "log [--simulate | --frames FILE] [--count N] [--time SECONDS] [--limit N] [--interval SECONDS]\n"
-            "                 [--repeat] [--format text|csv|db] [--out FILE]\n"
-            "                               record readings from the cable without a window",
+    {"log",
+     "log [--simulate | --frames FILE] [--count N] [--time SECONDS] [--limit N] [--interval SECONDS]\n"
+     "                 [--repeat] [--format text|csv|db] [--out FILE]\n"
+     "                               record readings from the cable without a window",
      CmdLog},
     {"scan", "scan [--simulate]            list the HID devices and which of them is the cable", CmdScan},
     {nullptr, nullptr, nullptr},

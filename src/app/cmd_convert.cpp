@@ -15,9 +15,7 @@ int CmdConvert(const CliArgs& args) {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("the old table file"));
     parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write"));
-    if (const int status = ParseSubcommandArgs(parser, {}, kSynopsis, args);
-        status >= 0)
-        return status;
+    if (const int status = ParseSubcommandArgs(parser, {}, kSynopsis, args); status >= 0) return status;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 2) return SubcommandUsageError(kSynopsis, "IN and OUT are needed");
     const std::string in = files[0].toLocal8Bit().toStdString();

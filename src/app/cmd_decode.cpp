@@ -42,8 +42,8 @@ void DecodeLines(std::istream& in) {
             continue;
         }
         std::string out = r.ValueText + '\t' + r.SymbolText + '\t' + r.AcDcText + '\t' + r.AutoText + '\t' +
-                          std::to_string(static_cast<long long>(r.ValueNum)) + '\t' +
-                          std::to_string(r.GaugePosition) + '\t' + std::to_string(r.BarShown) + '\t';
+                          std::to_string(static_cast<long long>(r.ValueNum)) + '\t' + std::to_string(r.GaugePosition) +
+                          '\t' + std::to_string(r.BarShown) + '\t';
         for (size_t i = 0; i < r.Wave.size(); ++i) {
             if (i) out += ',';
             out += std::to_string(r.Wave[i]);
@@ -61,9 +61,7 @@ const std::string kSynopsis = "decode [FILE]   (standard input without FILE or w
 int CmdDecode(const CliArgs& args) {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("frame texts, one per line"));
-    if (const int status = ParseSubcommandArgs(parser, {}, kSynopsis, args);
-        status >= 0)
-        return status;
+    if (const int status = ParseSubcommandArgs(parser, {}, kSynopsis, args); status >= 0) return status;
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) return SubcommandUsageError(kSynopsis, "one FILE at most");
     const std::string file = files.isEmpty() ? std::string() : files[0].toLocal8Bit().toStdString();

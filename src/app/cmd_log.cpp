@@ -101,7 +101,8 @@ public:
         }
         ctl_.SetOnRemoval(THidPlugEvent::Bind(this, [this](THidDevice* d) { link_.DeviceRemoved(d); }));
         device_->SetDataErrorHandler(THidDataErrorEvent::Bind(this, [](THidDevice*, uint32_t error) {
-            std::fprintf(stderr, "\n%s\n", cable::ReadErrorLine(cable::SystemErrorText(error), error).toLocal8Bit().constData());
+            std::fprintf(stderr, "\n%s\n",
+                         cable::ReadErrorLine(cable::SystemErrorText(error), error).toLocal8Bit().constData());
         }));
         link_.SetCable(device_);
         if (!link_.Connect(cable::FeatureBufferForBaud(9600))) {
@@ -316,7 +317,8 @@ int CmdLog(const CliArgs& args) {
 
         g_stopSignal.store(0);
         struct sigaction sa {};
-        struct sigaction oldInt {}, oldTerm {}, oldHup {}, oldPipe {};
+        struct sigaction oldInt {
+        }, oldTerm{}, oldHup{}, oldPipe{};
         sa.sa_handler = OnStopSignal;
         sigemptyset(&sa.sa_mask);
         sigaction(SIGINT, &sa, &oldInt);

@@ -16,10 +16,10 @@ const std::string kSynopsis = "report IN.db --pdf OUT.pdf";
 
 int CmdReport(const CliArgs& args) {
     QCommandLineParser parser;
-    const QCommandLineOption pdf(QStringLiteral("pdf"), QStringLiteral("the PDF file to write"), QStringLiteral("OUT.pdf"));
+    const QCommandLineOption pdf(QStringLiteral("pdf"), QStringLiteral("the PDF file to write"),
+                                 QStringLiteral("OUT.pdf"));
     parser.addPositionalArgument(QStringLiteral("IN.db"), QStringLiteral("the record table"));
-    if (const int status = ParseSubcommandArgs(parser, {pdf}, kSynopsis, args); status >= 0)
-        return status;
+    if (const int status = ParseSubcommandArgs(parser, {pdf}, kSynopsis, args); status >= 0) return status;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1) return SubcommandUsageError(kSynopsis, "one table file IN.db is needed");
     if (parser.values(pdf).size() != 1 || parser.value(pdf).isEmpty())
@@ -57,8 +57,7 @@ int CmdReport(const CliArgs& args) {
         return 1;
     }
     if (pages == 0) {
-        std::printf("%s: the record table is empty; nothing to print, no file written\n",
-                    in.c_str());
+        std::printf("%s: the record table is empty; nothing to print, no file written\n", in.c_str());
         return 0;
     }
     std::printf("%s: %zu rows, %d pages\n", out.c_str(), rows.size(), pages);

@@ -34,7 +34,10 @@ Entry Describe(THidDevice* d, THidDeviceController& ctl) {
     Entry e;
     const HIDD_ATTRIBUTES a = d->HiddAttributes();
     e.name = cable::DeviceDisplayName(d->ProductText(), d->SerialText(), a.VendorID, a.ProductID);
-    e.ids = QStringLiteral("%1:%2").arg(a.VendorID, 4, 16, QLatin1Char('0')).arg(a.ProductID, 4, 16, QLatin1Char('0')).toUpper();
+    e.ids = QStringLiteral("%1:%2")
+                .arg(a.VendorID, 4, 16, QLatin1Char('0'))
+                .arg(a.ProductID, 4, 16, QLatin1Char('0'))
+                .toUpper();
     const std::string path = d->DeviceInfo().DevicePath;
     e.node = QString::fromStdString(path);
     e.serial = d->SerialText().isEmpty() ? QStringLiteral("-") : d->SerialText();
@@ -44,7 +47,8 @@ Entry Describe(THidDevice* d, THidDeviceController& ctl) {
             e.access = QStringLiteral("read-write");
             e.usable = true;
         } else {
-            e.access = QStringLiteral("read-write, but in use by another program: %1").arg(cable::SystemErrorText(error));
+            e.access =
+                QStringLiteral("read-write, but in use by another program: %1").arg(cable::SystemErrorText(error));
         }
         return e;
     }
@@ -55,7 +59,8 @@ Entry Describe(THidDevice* d, THidDeviceController& ctl) {
         uint32_t error = 0;
         readable = ctl.Backend().Open(path, HidAccess::Read, error) != nullptr;
     }
-    e.access = (readable ? QStringLiteral("read-only (") : QStringLiteral("none (")) + d->AccessNote() + QStringLiteral(")");
+    e.access =
+        (readable ? QStringLiteral("read-only (") : QStringLiteral("none (")) + d->AccessNote() + QStringLiteral(")");
     return e;
 }
 
@@ -70,12 +75,13 @@ int CmdScan(const CliArgs& args) {
         ownApp = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Lists every HID device: its name as the window lists it, VID:PID, node, serial number and\n"
-        "the access this user has. '*' marks the device the window would select as the cable.\n"
-        "Exit status: 0 when the cable is present and can be used, 1 otherwise."));
+    parser.setApplicationDescription(
+        QStringLiteral("Lists every HID device: its name as the window lists it, VID:PID, node, serial number and\n"
+                       "the access this user has. '*' marks the device the window would select as the cable.\n"
+                       "Exit status: 0 when the cable is present and can be used, 1 otherwise."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
-    const QCommandLineOption simulate(QStringLiteral("simulate"), QStringLiteral("List the simulated cable instead of the system's devices."));
+    const QCommandLineOption simulate(QStringLiteral("simulate"),
+                                      QStringLiteral("List the simulated cable instead of the system's devices."));
     parser.addOption(help);
     parser.addOption(simulate);
     QStringList list{QStringLiteral("ms42k scan")};
@@ -88,7 +94,8 @@ int CmdScan(const CliArgs& args) {
         return 2;
     }
     if (parser.isSet(help)) {
-        std::printf("usage: ms42k scan [--simulate]\n\n%s\n", parser.helpText().section(QLatin1Char('\n'), 1).toLocal8Bit().constData());
+        std::printf("usage: ms42k scan [--simulate]\n\n%s\n",
+                    parser.helpText().section(QLatin1Char('\n'), 1).toLocal8Bit().constData());
         return 0;
     }
 
@@ -115,12 +122,13 @@ int CmdScan(const CliArgs& args) {
     if (entries.empty()) std::printf("no HID devices\n");
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
-        std::printf("%s %s  %s  %s  serial %s  access %s\n", int(i) == cableRow ? "*" : " ", e.name.toLocal8Bit().constData(),
-                    e.ids.toLatin1().constData(), e.node.toLocal8Bit().constData(), e.serial.toLocal8Bit().constData(),
-                    e.access.toLocal8Bit().constData());
+        std::printf("%s %s  %s  %s  serial %s  access %s\n", int(i) == cableRow ? "*" : " ",
+                    e.name.toLocal8Bit().constData(), e.ids.toLatin1().constData(), e.node.toLocal8Bit().constData(),
+                    e.serial.toLocal8Bit().constData(), e.access.toLocal8Bit().constData());
     }
     if (cableRow < 0) {
-        std::printf("no USB interface cable (a HID device named \"%s\" without a serial number)\n", cable::kProductName);
+        std::printf("no USB interface cable (a HID device named \"%s\" without a serial number)\n",
+                    cable::kProductName);
         return 1;
     }
     if (!entries[size_t(cableRow)].usable) {

@@ -44,10 +44,11 @@ int ParseLogArgs(const CliArgs& args, LogOptions& o) {
     QCommandLineParser parser;
     const QCommandLineOption simulate(QStringLiteral("simulate"),
                                       QStringLiteral("read the simulated cable and meter instead of the real cable"));
-    const QCommandLineOption frames(QStringLiteral("frames"),
-                                    QStringLiteral("the simulated cable replays the frames of FILE (one hex line each)\n"
-                                                   "and the logger stops at its end"),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption frames(
+        QStringLiteral("frames"),
+        QStringLiteral("the simulated cable replays the frames of FILE (one hex line each)\n"
+                       "and the logger stops at its end"),
+        QStringLiteral("FILE"));
     const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("stop after N decoded frames"),
                                    QStringLiteral("N"));
     const QCommandLineOption time(QStringLiteral("time"), QStringLiteral("stop after that many seconds"),
@@ -58,16 +59,18 @@ int ParseLogArgs(const CliArgs& args, LogOptions& o) {
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("sampling interval: record at most one reading per interval"),
                                       QStringLiteral("SECONDS"));
-    const QCommandLineOption repeat(QStringLiteral("repeat"), QStringLiteral("drop a reading equal to the last recorded one"));
+    const QCommandLineOption repeat(QStringLiteral("repeat"),
+                                    QStringLiteral("drop a reading equal to the last recorded one"));
     const QCommandLineOption format(QStringLiteral("format"),
                                     QStringLiteral("text: tab-separated lines as Save writes them; csv: RFC 4180 with\n"
                                                    "time, SI value and unit; db: a Paradox table (needs --out).\n"
                                                    "Default: from the --out name (.csv csv, .db db), else text"),
                                     QStringLiteral("text|csv|db"));
-    const QCommandLineOption out(QStringLiteral("out"),
-                                 QStringLiteral("write the rows to FILE as they are recorded (db: rewritten every 10 s\n"
-                                                "and at the end); without it they go to standard output"),
-                                 QStringLiteral("FILE"));
+    const QCommandLineOption out(
+        QStringLiteral("out"),
+        QStringLiteral("write the rows to FILE as they are recorded (db: rewritten every 10 s\n"
+                       "and at the end); without it they go to standard output"),
+        QStringLiteral("FILE"));
     const QList<QCommandLineOption> options = {simulate, frames, count, time, limit, interval, repeat, format, out};
     if (const int status = ParseSubcommandArgs(parser, options, kLogSynopsis, args); status >= 0) return status;
 

@@ -117,8 +117,7 @@ void LogLineWriter::Retry() {
 }
 
 void LogLineWriter::Fail(const std::string& why) {
-    if (why != failure_)
-        say_("cannot write to " + Shown(path_) + ": " + why + "; the rows are kept and retried");
+    if (why != failure_) say_("cannot write to " + Shown(path_) + ": " + why + "; the rows are kept and retried");
     failure_ = why;
 }
 
@@ -181,7 +180,8 @@ void LogLineWriter::WritePending() {
         pending_.pop_front();
     }
     if (!failure_.empty()) {
-        say_("writing to " + Shown(path_) + " again; " + Rows(size_t(rowsWritten_ - before)) + " kept meanwhile are written");
+        say_("writing to " + Shown(path_) + " again; " + Rows(size_t(rowsWritten_ - before)) +
+             " kept meanwhile are written");
         failure_.clear();
     }
 }
@@ -307,14 +307,16 @@ int LogSink::Finish(uint64_t frames) {
     }
     const size_t left = lines_->Finish();
     if (!opt_.out.empty())
-        say_(Rows(size_t(lines_->RowsWritten())) + " from " + std::to_string(frames) + " frames written to " + opt_.out);
+        say_(Rows(size_t(lines_->RowsWritten())) + " from " + std::to_string(frames) + " frames written to " +
+             opt_.out);
     return left ? 1 : 0;
 }
 
 std::string ProgressText(uint64_t frames, int32_t rows, int64_t elapsedMs, const std::string& last) {
     const int64_t s = elapsedMs / 1000;
     char b[96];
-    std::snprintf(b, sizeof b, "frames %llu  rows %d  elapsed %lld:%02lld:%02lld  ", static_cast<unsigned long long>(frames),
-                  rows, static_cast<long long>(s / 3600), static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+    std::snprintf(b, sizeof b, "frames %llu  rows %d  elapsed %lld:%02lld:%02lld  ",
+                  static_cast<unsigned long long>(frames), rows, static_cast<long long>(s / 3600),
+                  static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
     return b + last;
 }

@@ -42,8 +42,8 @@ QString CreateRecordTableFromTemplate(const QString& tablePath, const QString& t
                                      .arg(tablePath, templatePath, source.errorString())
                                      .toStdString());
     }
-    QFile::setPermissions(tablePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QFile::setPermissions(
+        tablePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     return QStringLiteral("Created the empty record table %1 from %2")
         .arg(QFileInfo(tablePath).absoluteFilePath(), templatePath);
 }

@@ -37,7 +37,6 @@
 #include "records/recordtable.h"
 #include "records/recordtablemodel.h"
 
-
 const char* const TFCOMM::OpenDialog1Filter = "access data files (*.DB)|*.DB|All files (*.*)|*.*";
 const char* const TFCOMM::SaveDialog2Filter =
     "Excel File(*.xls)|*.xls|DB File(*.db)|*.db|Txt File(*.txt)|*.txt|All File(*.*)|*.*";
@@ -102,8 +101,8 @@ void TFCOMM::BuildWindow() {
     f.setPointSize(8);
     f.setBold(true);
     setFont(f);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
 
     QWidget* c = client;
     // ---- top strip ----
@@ -232,8 +231,7 @@ void TFCOMM::BuildWindow() {
     ComboBox1->addItems({QStringLiteral("atile"), QStringLiteral("btile")});
     ComboBox1->setEditable(true);
     ComboBox1->setEditText(QStringLiteral("ComboBox1"));
-    for (QWidget* w : std::initializer_list<QWidget*>{BtFirst, BTPrevious, Bt10, BtNext, BTlast, ComboBox1})
-        w->hide();
+    for (QWidget* w : std::initializer_list<QWidget*>{BtFirst, BTPrevious, Bt10, BtNext, BTlast, ComboBox1}) w->hide();
     ScopeNo = Place(new ImageButton(IconKind::ScopeDark, 28, Chtshow), 382 - 34, 2, 28, 28);
     Scopeok = Place(new ImageButton(IconKind::ScopeLit, 28, Chtshow), 382 - 34, 2, 28, 28);
     Scopeok->hide();
@@ -301,7 +299,8 @@ void TFCOMM::BuildWindow() {
     // The list lays its lines out in batches after they are added: while the newest line is
     // the selected one, each batch that makes the list longer brings its end into view.
     GuardedConnect(HistoryListBox->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
-        if (HistoryListBox->currentRow() == HistoryListBox->count() - 1) HistoryListBox->verticalScrollBar()->setValue(max);
+        if (HistoryListBox->currentRow() == HistoryListBox->count() - 1)
+            HistoryListBox->verticalScrollBar()->setValue(max);
     });
     ClearBtn = Place(new QToolButton(c), 586, ly, 60, 22);
     ClearBtn->setText(QStringLiteral("Clear"));
@@ -379,29 +378,103 @@ void TFCOMM::BuildMenu() {
 void TFCOMM::NameControls() {
     // Every control and component is found under its member name (findChild, tests).
     const std::pair<QObject*, const char*> named[] = {
-        {USBCon, "USBCon"}, {BitBtn1, "BitBtn1"}, {B2400, "B2400"}, {B4800, "B4800"}, {B9600, "B9600"},
-        {USBtxt, "USBtxt"}, {USBtxt1, "USBtxt1"}, {BtCOM1, "BtCOM1"}, {BtCOM2, "BtCOM2"}, {BtCOM3, "BtCOM3"},
-        {BtCOM4, "BtCOM4"}, {RecallDataTest, "RecallDataTest"}, {Onescope, "Onescope"}, {Button4, "Button4"},
-        {Panel1, "Panel1"}, {PBar2, "PBar2"}, {RepeatSet, "RepeatSet"}, {RecordSI, "RecordSI"},
-        {RecordSITime, "RecordSITime"}, {RecordNew, "RecordNew"}, {OpenDataFiles, "OpenDataFiles"},
-        {saveas, "saveas"}, {BtPrint, "BtPrint"}, {Print, "Print"}, {DBGrid1, "DBGrid1"}, {KD, "KD"},
-        {KD1, "KD1"}, {CONok, "CONok"}, {CONokN, "CONokN"}, {KdFd, "KdFd"}, {KdSx, "KdSx"},
-        {oltext, "oltext"}, {Chtshow, "Chtshow"}, {ChtshowChart, "ChtshowChart"}, {Series1, "Series1"},
-        {Series2, "Series2"}, {Series2Line, "Series2Line"}, {TbFd, "TbFd"}, {TbSx, "TbSx"}, {BtNew, "BtNew"},
-        {BtSave, "BtSave"}, {BtFirst, "BtFirst"}, {BTPrevious, "BTPrevious"}, {Bt10, "Bt10"},
-        {BtNext, "BtNext"}, {BTlast, "BTlast"}, {ComboBox1, "ComboBox1"}, {ScopeNo, "ScopeNo"},
-        {Scopeok, "Scopeok"}, {Maxrecord, "Maxrecord"}, {Panel2, "Panel2"}, {RecallCheck, "RecallCheck"},
-        {TimeH, "TimeH"}, {TimeM, "TimeM"}, {TimeS, "TimeS"}, {TimeInt, "TimeInt"}, {Panel3, "Panel3"},
-        {MinText, "MinText"}, {MaxText, "MaxText"}, {MinTextU, "MinTextU"}, {MaxTextU, "MaxTextU"},
-        {Setmax, "Setmax"}, {SetMin, "SetMin"}, {SetMaxB, "SetMaxB"}, {SetMinB, "SetMinB"}, {BTCon, "BTCon"},
-        {BtDiscon, "BtDiscon"}, {BtExit, "BtExit"}, {HistoryListBox, "HistoryListBox"},
-        {ClearBtn, "ClearBtn"}, {SendData, "SendData"}, {ReadBtn, "ReadBtn"}, {SetFeature, "SetFeature"},
-        {DevListBox, "DevListBox"}, {InfoBtn, "InfoBtn"}, {COMCon, "COMCon"}, {Button2, "Button2"},
-        {Button3, "Button3"}, {IFMS22H, "IFMS22H"}, {IFRK740, "IFRK740"}, {IFMS35F, "IFMS35F"},
-        {IFMS22D, "IFMS22D"}, {Memo1, "Memo1"}, {Connect1, "Connect1"}, {START1, "START1"}, {STOP1, "STOP1"},
-        {Record1, "Record1"}, {New1, "New1"}, {Save1, "Save1"}, {N10001, "N10001"}, {N50001, "N50001"},
-        {N100001, "N100001"}, {N500001, "N500001"}, {N1000001, "N1000001"}, {limitess, "limitess"},
-        {EXIT1, "EXIT1"}, {Data1, "Data1"},
+        {USBCon, "USBCon"},
+        {BitBtn1, "BitBtn1"},
+        {B2400, "B2400"},
+        {B4800, "B4800"},
+        {B9600, "B9600"},
+        {USBtxt, "USBtxt"},
+        {USBtxt1, "USBtxt1"},
+        {BtCOM1, "BtCOM1"},
+        {BtCOM2, "BtCOM2"},
+        {BtCOM3, "BtCOM3"},
+        {BtCOM4, "BtCOM4"},
+        {RecallDataTest, "RecallDataTest"},
+        {Onescope, "Onescope"},
+        {Button4, "Button4"},
+        {Panel1, "Panel1"},
+        {PBar2, "PBar2"},
+        {RepeatSet, "RepeatSet"},
+        {RecordSI, "RecordSI"},
+        {RecordSITime, "RecordSITime"},
+        {RecordNew, "RecordNew"},
+        {OpenDataFiles, "OpenDataFiles"},
+        {saveas, "saveas"},
+        {BtPrint, "BtPrint"},
+        {Print, "Print"},
+        {DBGrid1, "DBGrid1"},
+        {KD, "KD"},
+        {KD1, "KD1"},
+        {CONok, "CONok"},
+        {CONokN, "CONokN"},
+        {KdFd, "KdFd"},
+        {KdSx, "KdSx"},
+        {oltext, "oltext"},
+        {Chtshow, "Chtshow"},
+        {ChtshowChart, "ChtshowChart"},
+        {Series1, "Series1"},
+        {Series2, "Series2"},
+        {Series2Line, "Series2Line"},
+        {TbFd, "TbFd"},
+        {TbSx, "TbSx"},
+        {BtNew, "BtNew"},
+        {BtSave, "BtSave"},
+        {BtFirst, "BtFirst"},
+        {BTPrevious, "BTPrevious"},
+        {Bt10, "Bt10"},
+        {BtNext, "BtNext"},
+        {BTlast, "BTlast"},
+        {ComboBox1, "ComboBox1"},
+        {ScopeNo, "ScopeNo"},
+        {Scopeok, "Scopeok"},
+        {Maxrecord, "Maxrecord"},
+        {Panel2, "Panel2"},
+        {RecallCheck, "RecallCheck"},
+        {TimeH, "TimeH"},
+        {TimeM, "TimeM"},
+        {TimeS, "TimeS"},
+        {TimeInt, "TimeInt"},
+        {Panel3, "Panel3"},
+        {MinText, "MinText"},
+        {MaxText, "MaxText"},
+        {MinTextU, "MinTextU"},
+        {MaxTextU, "MaxTextU"},
+        {Setmax, "Setmax"},
+        {SetMin, "SetMin"},
+        {SetMaxB, "SetMaxB"},
+        {SetMinB, "SetMinB"},
+        {BTCon, "BTCon"},
+        {BtDiscon, "BtDiscon"},
+        {BtExit, "BtExit"},
+        {HistoryListBox, "HistoryListBox"},
+        {ClearBtn, "ClearBtn"},
+        {SendData, "SendData"},
+        {ReadBtn, "ReadBtn"},
+        {SetFeature, "SetFeature"},
+        {DevListBox, "DevListBox"},
+        {InfoBtn, "InfoBtn"},
+        {COMCon, "COMCon"},
+        {Button2, "Button2"},
+        {Button3, "Button3"},
+        {IFMS22H, "IFMS22H"},
+        {IFRK740, "IFRK740"},
+        {IFMS35F, "IFMS35F"},
+        {IFMS22D, "IFMS22D"},
+        {Memo1, "Memo1"},
+        {Connect1, "Connect1"},
+        {START1, "START1"},
+        {STOP1, "STOP1"},
+        {Record1, "Record1"},
+        {New1, "New1"},
+        {Save1, "Save1"},
+        {N10001, "N10001"},
+        {N50001, "N50001"},
+        {N100001, "N100001"},
+        {N500001, "N500001"},
+        {N1000001, "N1000001"},
+        {limitess, "limitess"},
+        {EXIT1, "EXIT1"},
+        {Data1, "Data1"},
     };
     for (const auto& [object, name] : named) object->setObjectName(QString::fromLatin1(name));
 }
@@ -455,8 +528,8 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
         const QString text = ke->text();
         // Only typed characters reach the key filters (Backspace counts as typed); Delete
         // (text 0x7F), navigation and control keys pass untouched.
-        const bool typed = text.size() == 1 && ((text[0].unicode() >= 32 && text[0].unicode() != 0x7F) ||
-                                                text[0].unicode() == 8);
+        const bool typed =
+            text.size() == 1 && ((text[0].unicode() >= 32 && text[0].unicode() != 0x7F) || text[0].unicode() == 8);
         if (typed && !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             char key = text[0].unicode() < 256 ? char(text[0].unicode()) : '?';
             if (watched == TimeH || watched == TimeM || watched == TimeS || watched == TimeInt ||

@@ -64,7 +64,6 @@ public:
     SharedState State;
     AppOptions Options;
 
-
     // ---- non-visual components ----
     std::unique_ptr<RecordTable> T22GDB;
     std::unique_ptr<TCommPortDriver> COMM2;
@@ -286,7 +285,7 @@ private:
     void CloseAndQuit();
     void ApplyStartOuterHeight();  // start-up step 2 with the frame as known now
     void CentreOnScreen();
-    void FollowFrameAtStart();     // the frame arrived after the window was shown
+    void FollowFrameAtStart();  // the frame arrived after the window was shown
     void WatchFrameAtStart(int looksLeft);
     // Start-up steps joined from their areas, in the order FormCreate runs them.
     void StartupOpenRecordTable();  // step 5
@@ -313,8 +312,8 @@ private:
 public:
     // ---- area-private state: each area adds its own members in its own block ----
     // [records state]
-    bool RecordsUnsaved = false;         // rows appended since the last save, New or Open
-    bool RecordClosedErrorShown = false; // a reading met a closed table and that was logged
+    bool RecordsUnsaved = false;          // rows appended since the last save, New or Open
+    bool RecordClosedErrorShown = false;  // a reading met a closed table and that was logged
     // The recovery journal of the unsaved rows, beside the record table (null when it could
     // not be set up).
     std::unique_ptr<RecordJournal> Journal;

@@ -37,10 +37,10 @@
 
 namespace {
 constexpr LcdElement kPointElements[3] = {LcdElement::LcdP0, LcdElement::LcdP1, LcdElement::LcdP2};
-const LcdElement kAnnunciatorList[] = {
-    LcdElement::LcdV,  LcdElement::Lcdm,  LcdElement::LCDohm, LcdElement::LCDk,  LcdElement::LCDM1,
-    LcdElement::LCDF,  LcdElement::LCDn,  LcdElement::LCDu,   LcdElement::LCDA,  LcdElement::LCDHz,
-    LcdElement::LCDBF, LcdElement::LCDFm, LcdElement::LCDDI,  LcdElement::LcdAC, LcdElement::LcdDc1};
+const LcdElement kAnnunciatorList[] = {LcdElement::LcdV,  LcdElement::Lcdm,  LcdElement::LCDohm, LcdElement::LCDk,
+                                       LcdElement::LCDM1, LcdElement::LCDF,  LcdElement::LCDn,   LcdElement::LCDu,
+                                       LcdElement::LCDA,  LcdElement::LCDHz, LcdElement::LCDBF,  LcdElement::LCDFm,
+                                       LcdElement::LCDDI, LcdElement::LcdAC, LcdElement::LcdDc1};
 
 QValueAxis* AxisOf(QChart* chart, Qt::Orientation o) {
     const QList<QAbstractAxis*> axes = chart->axes(o);
@@ -231,7 +231,8 @@ void TFCOMM::LcdDisplay42() {
             if (r.PrefixShown.Has(e)) Panel1->SetShown(e, true);
     }
     // 10. Diagnostic character.
-    if (r.Reached(10)) USBtxt->setText(QString::fromLatin1(r.DiagnosticText.data(), qsizetype(r.DiagnosticText.size())));
+    if (r.Reached(10))
+        USBtxt->setText(QString::fromLatin1(r.DiagnosticText.data(), qsizetype(r.DiagnosticText.size())));
     // 11. Mode: unit text, mode annunciators, AC/DC.
     if (r.Reached(11)) {
         State.SymbolText = r.SymbolText;
@@ -356,8 +357,8 @@ void TFCOMM::KDsetup() {
     p.setBrush(Qt::NoBrush);
     for (int j = 0; j <= dots; ++j) {
         const GaugePoint a = GaugePointAt(g, GaugeStepAngle(g, dots, j), 3);
-        const bool isRed = ArcDotRed(j, State.ScaleMax, State.MaxLimit, SetMaxB->isChecked(), State.MinLimit,
-                                     SetMinB->isChecked());
+        const bool isRed =
+            ArcDotRed(j, State.ScaleMax, State.MaxLimit, SetMaxB->isChecked(), State.MinLimit, SetMinB->isChecked());
         p.setPen(isRed ? red : black);
         p.drawEllipse(QRect(a.X, a.Y, 2, 2));
     }
@@ -520,9 +521,7 @@ void TFCOMM::OnescopeClick() {
     ScopeNo->hide();
 }
 
-void TFCOMM::MaxrecordExit() {
-    ChtshowSetMaxPointsPerPage(StrToInt(Maxrecord->text().toLatin1().toStdString()));
-}
+void TFCOMM::MaxrecordExit() { ChtshowSetMaxPointsPerPage(StrToInt(Maxrecord->text().toLatin1().toStdString())); }
 
 int32_t TFCOMM::ChtshowPageCount() const {
     std::vector<int32_t> counts;

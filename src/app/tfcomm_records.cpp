@@ -46,9 +46,7 @@ std::string RecordTablePath(const std::string& dataDir) {
     return dataDir.empty() ? wanted.toStdString() : d.filePath(wanted).toStdString();
 }
 
-Reading CurrentReading(const SharedState& s) {
-    return ReadingFrom(s);
-}
+Reading CurrentReading(const SharedState& s) { return ReadingFrom(s); }
 
 // Save of the record table to name, in the form its extension selects. The text form
 // reports success and failure itself; a failed table copy is reported with its reason.
@@ -180,8 +178,9 @@ void TFCOMM::BindRecordsHandlers() {
     int widths[kRecordColumns];
     int used = 0;
     for (int c = 0; c < kRecordColumns; ++c) {
-        widths[c] = std::max(headFm.horizontalAdvance(QString::fromLatin1(RecordTableModel::ColumnTitle(c))) + headMargin,
-                             cellFm.horizontalAdvance(QString::fromLatin1(widest[c])) + cellMargin);
+        widths[c] =
+            std::max(headFm.horizontalAdvance(QString::fromLatin1(RecordTableModel::ColumnTitle(c))) + headMargin,
+                     cellFm.horizontalAdvance(QString::fromLatin1(widest[c])) + cellMargin);
         if (c > 0) used += widths[c];
     }
     DBGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -209,7 +208,9 @@ void TFCOMM::BindRecordsHandlers() {
     });
     // The indicator follows the current row, also when the user moves it.
     GuardedConnect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current, const QModelIndex&) { Data1->SetCurrentRow(current.isValid() ? current.row() : -1); });
+                   [this](const QModelIndex& current, const QModelIndex&) {
+                       Data1->SetCurrentRow(current.isValid() ? current.row() : -1);
+                   });
     // The not-recording indicator, right of the buttons above the grid.
     RecordStateLabel = new QLabel(QStringLiteral("NOT RECORDING"), DBGrid1->parentWidget());
     RecordStateLabel->setObjectName(QStringLiteral("RecordStateLabel"));
@@ -248,7 +249,8 @@ void TFCOMM::JournalRow(const RecordRow& row) {
     try {
         Journal->Append(row, NowDateTime());
     } catch (const JournalError& e) {
-        if (!JournalErrorLogged) Log(QString::fromStdString(std::string(e.what()) + " (the rows are kept in memory only)"));
+        if (!JournalErrorLogged)
+            Log(QString::fromStdString(std::string(e.what()) + " (the rows are kept in memory only)"));
         JournalErrorLogged = true;
     }
 }
@@ -281,8 +283,8 @@ void TFCOMM::OfferJournalRestore() {
         // No table to restore into: the rows are set aside in a file of their own, so that
         // neither this run's exit nor its recording can clear them.
         const std::string kept = Journal->KeepAside();
-        Log(QString::fromStdString(std::to_string(sum.rows) + " unsaved readings of an earlier run were kept in " + kept +
-                                   " (ms42k convert turns it into a table)"));
+        Log(QString::fromStdString(std::to_string(sum.rows) + " unsaved readings of an earlier run were kept in " +
+                                   kept + " (ms42k convert turns it into a table)"));
         return;
     }
     const QString question = QString::fromStdString(JournalRestoreQuestion(sum.rows, sum.firstDateTime));
@@ -300,7 +302,8 @@ void TFCOMM::OfferJournalRestore() {
         Log(QString::fromStdString(std::to_string(sum.rows) + " readings restored from " + path));
     } else {
         const std::string kept = Journal->KeepAside();
-        Log(QString::fromStdString("The unsaved readings were kept in " + kept + " (ms42k convert turns it into a table)"));
+        Log(QString::fromStdString("The unsaved readings were kept in " + kept +
+                                   " (ms42k convert turns it into a table)"));
     }
 }
 
@@ -310,8 +313,8 @@ void TFCOMM::StartupOpenRecordTable() {
     // with the table closed.
     const std::string tablePath = RecordTablePath(Options.dataDir);
     Guard([&] {
-        const QString tmpl = Options.tableTemplate.empty() ? FindRecordTableTemplate()
-                                                           : QString::fromStdString(Options.tableTemplate);
+        const QString tmpl =
+            Options.tableTemplate.empty() ? FindRecordTableTemplate() : QString::fromStdString(Options.tableTemplate);
         const QString created = CreateRecordTableFromTemplate(QString::fromStdString(tablePath), tmpl);
         if (!created.isEmpty()) Log(created);
         T22GDB->Open(tablePath);
@@ -330,7 +333,8 @@ void TFCOMM::INDataToTable() {
     o.SamplingText = Text8(RecordSITime);
     o.RepeatSuppression = RepeatSet->isChecked();
     o.RecallOn = RecallCheck->isChecked();
-    RecordCounters c{State.RecordNo, State.RecordsAppended, State.SampleCountdown, State.LastReadingKey, State.RecallStamp};
+    RecordCounters c{State.RecordNo, State.RecordsAppended, State.SampleCountdown, State.LastReadingKey,
+                     State.RecallStamp};
     GateResult result;
     RecordRow row;
     try {
@@ -403,7 +407,8 @@ void TFCOMM::TimeHKeyUp(QObject*) {
         int32_t& value;
         int32_t max;
     };
-    const Part parts[] = {{TimeH, State.RecallHour, 23}, {TimeM, State.RecallMinute, 59}, {TimeS, State.RecallSecond, 59}};
+    const Part parts[] = {
+        {TimeH, State.RecallHour, 23}, {TimeM, State.RecallMinute, 59}, {TimeS, State.RecallSecond, 59}};
     for (const Part& p : parts) {
         const int32_t v = StrToInt(Text8(p.edit));
         if (v > p.max) {
@@ -418,7 +423,8 @@ void TFCOMM::TimeHKeyUp(QObject*) {
 void TFCOMM::RecallDataTestClick() {
     if (RecallCheck->isChecked()) {
         State.RecallInterval = StrToInt(Text8(TimeInt));
-        State.RecallStamp = StepRecallStamp(State.RecallHour, State.RecallMinute, State.RecallSecond, State.RecallInterval);
+        State.RecallStamp =
+            StepRecallStamp(State.RecallHour, State.RecallMinute, State.RecallSecond, State.RecallInterval);
     } else {
         State.RecallStamp = NowDateTime();
     }
@@ -432,7 +438,8 @@ void TFCOMM::RecallDataTestClick() {
 
 void TFCOMM::RecordNewClick() {
     // Unsaved rows are not thrown away without asking; the box below keeps its text.
-    if (!ConfirmDiscardUnsavedRows(QStringLiteral("New empties the record table. Save the recorded readings first?"))) return;
+    if (!ConfirmDiscardUnsavedRows(QStringLiteral("New empties the record table. Save the recorded readings first?")))
+        return;
     Ui::ShowMessage(QStringLiteral(" Record deleted "));
     if (T22GDB->RowCount() > 0) {
         T22GDB->Empty();

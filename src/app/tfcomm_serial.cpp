@@ -146,11 +146,8 @@ void TFCOMM::Button2Click() {
         TComPortBaudRate from, to;
         const char* text;
     } kSteps[] = {
-        {br1200, br1200, "Baud Rate:1200"},
-        {br19200, br1200, "Baud Rate:1200"},
-        {br9600, br19200, "Baud Rate:19200"},
-        {br4800, br9600, "Baud Rate:9600"},
-        {br2400, br4800, "Baud Rate:4800"},
+        {br1200, br1200, "Baud Rate:1200"}, {br19200, br1200, "Baud Rate:1200"}, {br9600, br19200, "Baud Rate:19200"},
+        {br4800, br9600, "Baud Rate:9600"}, {br2400, br4800, "Baud Rate:4800"},
     };
     for (const auto& step : kSteps) {
         if (COMM2->ComPortSpeed() != step.from) continue;

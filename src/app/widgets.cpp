@@ -55,8 +55,10 @@ void DrawPageArrow(QPainter& p, int s, bool left, bool bar) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(30, 30, 120));
     QPolygonF tri;
-    if (left) tri << QPointF(s * 0.25, s * 0.5) << QPointF(s * 0.7, s * 0.2) << QPointF(s * 0.7, s * 0.8);
-    else tri << QPointF(s * 0.75, s * 0.5) << QPointF(s * 0.3, s * 0.2) << QPointF(s * 0.3, s * 0.8);
+    if (left)
+        tri << QPointF(s * 0.25, s * 0.5) << QPointF(s * 0.7, s * 0.2) << QPointF(s * 0.7, s * 0.8);
+    else
+        tri << QPointF(s * 0.75, s * 0.5) << QPointF(s * 0.3, s * 0.2) << QPointF(s * 0.3, s * 0.8);
     p.drawPolygon(tri);
     if (bar) p.drawRect(QRectF(left ? s * 0.15 : s * 0.75, s * 0.2, s * 0.1, s * 0.6));
 }
@@ -183,6 +185,4 @@ void PanelLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
 }
 
-void PanelLabel::changeEvent(QEvent* event) {
-    QLabel::changeEvent(event);
-}
+void PanelLabel::changeEvent(QEvent* event) { QLabel::changeEvent(event); }

@@ -5,22 +5,25 @@
 
 // Pictures drawn by the program itself.
 enum class IconKind {
-    LinkOk,        // connection indicator: frames arriving
-    LinkDown,      // connection indicator: no frames
-    ZoomIn,        // magnifier with a plus sign
-    ZoomOut,       // magnifier with a minus sign
-    ScopeDark,     // computer and meter, screens dark
-    ScopeLit,      // computer and meter, screens lit
-    NewTable,      // empty sheet
-    OpenFile,      // folder
-    SaveFile,      // disk
-    PrintTable,    // printer
-    ChartNew,      // blank chart
-    ChartSave,     // disk over a chart
-    Exit,          // door with an arrow
-    Clear,         // eraser
-    PageFirst, PagePrevious, PageNext, PageLast,
-    Plug,          // USB plug (Connect)
+    LinkOk,      // connection indicator: frames arriving
+    LinkDown,    // connection indicator: no frames
+    ZoomIn,      // magnifier with a plus sign
+    ZoomOut,     // magnifier with a minus sign
+    ScopeDark,   // computer and meter, screens dark
+    ScopeLit,    // computer and meter, screens lit
+    NewTable,    // empty sheet
+    OpenFile,    // folder
+    SaveFile,    // disk
+    PrintTable,  // printer
+    ChartNew,    // blank chart
+    ChartSave,   // disk over a chart
+    Exit,        // door with an arrow
+    Clear,       // eraser
+    PageFirst,
+    PagePrevious,
+    PageNext,
+    PageLast,
+    Plug,  // USB plug (Connect)
 };
 QPixmap DrawIcon(IconKind kind, int size = 24);
 
@@ -31,6 +34,7 @@ public:
     explicit ImageButton(IconKind kind, int size, QWidget* parent = nullptr);
 signals:
     void clicked();
+
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
@@ -42,6 +46,7 @@ public:
     PanelLabel(const QString& caption, QWidget* parent = nullptr);
 signals:
     void clicked();
+
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -42,8 +42,7 @@ ReportLayout ReportLayoutFor(const QPageLayout& pageLayout) {
 QFont ReportFont(ReportFontKind kind) {
     QFont font;
     if (kind == ReportFontKind::Arial) {
-        font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                          QStringLiteral("Arimo")});
+        font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
     } else {
         // The meter's segment font when it is installed; the stand-in has every symbol that
         // the segment codes map to (ohm, micro, diode, beeper).
@@ -80,8 +79,8 @@ namespace {
 // Draws a left-aligned label whose top-left corner is at (xMm, yMm) on the paper. A band's
 // texts share one baseline: ascent is the largest ascent of the band's fonts (0: this font's).
 // A text longer than its column is cut at rightMm (0: not cut).
-void DrawLabel(QPainter& p, const QFont& font, const QString& text, double xMm, double yMm,
-               double dpmmX, double dpmmY, double ascent = 0, double rightMm = 0) {
+void DrawLabel(QPainter& p, const QFont& font, const QString& text, double xMm, double yMm, double dpmmX, double dpmmY,
+               double ascent = 0, double rightMm = 0) {
     if (text.isEmpty()) return;
     p.setFont(font);
     const QFontMetricsF fm(font, p.device());
@@ -104,14 +103,12 @@ double LargestAscent(QPainter& p, std::initializer_list<const QFont*> fonts) {
 }
 }  // namespace
 
-void PaintReportPage(QPainter& p, const ReportRows& rows, int page, const ReportLayout& layout,
-                     double dpmmX, double dpmmY) {
+void PaintReportPage(QPainter& p, const ReportRows& rows, int page, const ReportLayout& layout, double dpmmX,
+                     double dpmmY) {
     const BandTops tops = BandTopsOf(layout);
     const QFont reportFont = ReportFont(ReportFontKind::Report);
     const QFont arialFont = ReportFont(ReportFontKind::Arial);
-    auto fontOf = [&](ReportFontKind k) -> const QFont& {
-        return k == ReportFontKind::Arial ? arialFont : reportFont;
-    };
+    auto fontOf = [&](ReportFontKind k) -> const QFont& { return k == ReportFontKind::Arial ? arialFont : reportFont; };
     p.save();
     p.setPen(QColor(Qt::black));  // window-text colour on white bands, no frame lines
 
@@ -135,9 +132,8 @@ void PaintReportPage(QPainter& p, const ReportRows& rows, int page, const Report
     // ColumnHeaderBand1: the six captions.
     for (size_t c = 0; c < columns.size(); ++c) {
         const ReportColumn& col = columns[c];
-        DrawLabel(p, fontOf(col.captionFont), QString::fromLatin1(col.caption),
-                  layout.marginLeft + col.captionLeft, tops.columnHeader + kCaptionTop, dpmmX,
-                  dpmmY, ascent, layout.marginLeft + rightOf(c, true));
+        DrawLabel(p, fontOf(col.captionFont), QString::fromLatin1(col.caption), layout.marginLeft + col.captionLeft,
+                  tops.columnHeader + kCaptionTop, dpmmX, dpmmY, ascent, layout.marginLeft + rightOf(c, true));
     }
     // DetailBand1, once per record of this page.
     const PageRows range = RowsOnPage(page, rows.size(), layout);
@@ -158,8 +154,8 @@ void PaintReportPage(QPainter& p, const ReportRows& rows, int page, const Report
 }
 
 void SetReportPage(QPagedPaintDevice& device) {
-    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                     QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
+                                     QPageLayout::Millimeter));
 }
 
 int PaintReport(QPagedPaintDevice& device, const ReportRows& rows, const ReportProgress& progress) {

@@ -52,9 +52,9 @@ const std::array<ReportColumn, kReportColumns>& ReportColumns();
 // Fixed texts and positions of the page header and footer.
 inline constexpr const char* kReportTitle = "The Data Print Title";  // QRLabel1
 inline constexpr const char* kReportFoot = "The Data Print Foot";    // QRLabel8
-inline constexpr double kTitleTop = 2.12;       // centred on the band
-inline constexpr double kCaptionTop = 4.23;     // in the column header band
-inline constexpr double kFieldTop = 2.12;       // in the detail band
+inline constexpr double kTitleTop = 2.12;                            // centred on the band
+inline constexpr double kCaptionTop = 4.23;                          // in the column header band
+inline constexpr double kFieldTop = 2.12;                            // in the detail band
 inline constexpr double kFootLeft = 8.47;
 inline constexpr double kFootTop = 4.23;
 
@@ -65,8 +65,8 @@ QString ReportFieldText(int column, const std::string& cell);
 
 // Paints page `page` (0-based) of the report with `painter`, whose device coordinates begin at
 // the top-left corner of the paper and measure `dotsPerMmX`/`dotsPerMmY` units per millimetre.
-void PaintReportPage(QPainter& painter, const ReportRows& rows, int page,
-                     const ReportLayout& layout, double dotsPerMmX, double dotsPerMmY);
+void PaintReportPage(QPainter& painter, const ReportRows& rows, int page, const ReportLayout& layout, double dotsPerMmX,
+                     double dotsPerMmY);
 
 // Called after each page; returning false stops the report there.
 using ReportProgress = std::function<bool(int pagesDone, int pageCount)>;
@@ -75,8 +75,7 @@ using ReportProgress = std::function<bool(int pagesDone, int pageCount)>;
 // with the paper and margins of the device's page layout. Returns the pages painted: 0 for an
 // empty table (the painter is not even begun), fewer than PageCount when `progress` stopped it.
 // Throws std::runtime_error when painting cannot begin on the device.
-int PaintReport(QPagedPaintDevice& device, const ReportRows& rows,
-                const ReportProgress& progress = {});
+int PaintReport(QPagedPaintDevice& device, const ReportRows& rows, const ReportProgress& progress = {});
 
 // Prepares a paged device for the report: A4 portrait, 10 mm margins.
 void SetReportPage(QPagedPaintDevice& device);

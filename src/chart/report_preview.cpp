@@ -26,8 +26,7 @@ QPrinter* NewReportPrinter() {
 }  // namespace
 
 ReportPreviewDialog::ReportPreviewDialog(std::function<ReportRows()> takeRows,
-                                         std::function<void(std::exception_ptr)> onError,
-                                         QWidget* parent)
+                                         std::function<void(std::exception_ptr)> onError, QWidget* parent)
     : QPrintPreviewDialog(NewReportPrinter(), parent),
       printer_(printer()),
       takeRows_(std::move(takeRows)),
@@ -40,8 +39,7 @@ ReportPreviewDialog::ReportPreviewDialog(std::function<ReportRows()> takeRows,
     // they are all gone when QObject's destructor announces the end of this dialog.
     // Generate() keeps its own reference while it runs.
     connect(this, &QObject::destroyed, [owned = printer_] { (void)owned; });
-    connect(this, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* p) { Generate(p); });
+    connect(this, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) { Generate(p); });
 }
 
 ReportPreviewDialog::~ReportPreviewDialog() = default;
@@ -61,8 +59,7 @@ void ReportPreviewDialog::Generate(QPrinter* printer) {
     cancelled_ = false;
     pagesGenerated_ = 0;
     // The preview records its pages as pictures; a print run paints on the printer's engine.
-    const bool printing =
-        printer->paintEngine() && printer->paintEngine()->type() != QPaintEngine::Picture;
+    const bool printing = printer->paintEngine() && printer->paintEngine()->type() != QPaintEngine::Picture;
     const QPointer<ReportPreviewDialog> self(this);
     const std::shared_ptr<QPrinter> keepPrinter = printer_;
     // Owned by its parent window as well: deleted here, or with the parent if that goes first.
@@ -88,8 +85,8 @@ void ReportPreviewDialog::Generate(QPrinter* printer) {
         const bool withProgress = pages > kPagesWithoutProgress;
         if (withProgress) {
             if (view) view->setUpdatesEnabled(false);
-            progress = new QProgressDialog(tr("Generating the report pages..."), tr("Cancel"), 0,
-                                           pages, parentWidget() ? parentWidget() : this);
+            progress = new QProgressDialog(tr("Generating the report pages..."), tr("Cancel"), 0, pages,
+                                           parentWidget() ? parentWidget() : this);
             progress->setWindowTitle(tr("Print Preview"));
             progress->setWindowModality(Qt::ApplicationModal);
             progress->setMinimumDuration(0);

@@ -32,8 +32,8 @@ public:
 
     // `takeRows` is called once, at the first generation of the pages. `onError` receives an
     // exception raised while taking the rows or painting (the preview then shows no pages).
-    ReportPreviewDialog(std::function<ReportRows()> takeRows,
-                        std::function<void(std::exception_ptr)> onError, QWidget* parent = nullptr);
+    ReportPreviewDialog(std::function<ReportRows()> takeRows, std::function<void(std::exception_ptr)> onError,
+                        QWidget* parent = nullptr);
     ~ReportPreviewDialog() override;
     // The size the preview opens with: 760 x 900, at most nine tenths of the screen.
     static QSize DefaultSize(const QScreen* screen);

@@ -33,9 +33,8 @@ ReportRows SnapshotRows(const ReportRowSource& source) {
 ReportLayout DefaultReportLayout() { return ReportLayout{}; }
 
 int DetailLinesPerPage(const ReportLayout& layout) {
-    const double room = layout.paperHeight - layout.marginTop - layout.marginBottom -
-                        layout.pageHeaderHeight - layout.columnHeaderHeight -
-                        layout.pageFooterHeight;
+    const double room = layout.paperHeight - layout.marginTop - layout.marginBottom - layout.pageHeaderHeight -
+                        layout.columnHeaderHeight - layout.pageFooterHeight;
     if (layout.detailHeight <= 0) return 1;
     const double lines = std::floor(room / layout.detailHeight + kFitTolerance);
     return lines < 1 ? 1 : static_cast<int>(lines);

@@ -33,9 +33,7 @@ class TableRowSource final : public ReportRowSource {
 public:
     explicit TableRowSource(const Table& table) : table_(table) {}
     size_t RowCount() const override { return table_.RowCount(); }
-    std::string CellText(size_t row, int column) const override {
-        return table_.CellText(row, column);
-    }
+    std::string CellText(size_t row, int column) const override { return table_.CellText(row, column); }
 
 private:
     const Table& table_;

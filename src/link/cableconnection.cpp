@@ -129,9 +129,8 @@ void CableConnection::SendRequest() {
 
 void CableConnection::StartReading() {
     if (!cable_ || closed_) return;
-    cable_->SetDataHandler(THidDataEvent::Bind(this, [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
-        HandleReport(id, data, size);
-    }));
+    cable_->SetDataHandler(THidDataEvent::Bind(
+        this, [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) { HandleReport(id, data, size); }));
 }
 
 void CableConnection::StopReading() {

@@ -142,8 +142,8 @@ std::string RequestLogLine(const std::vector<uint8_t>& buffer, size_t written) {
 
 QString DeviceDisplayName(const QString& product, const QString& serial, uint16_t vendorId, uint16_t productId) {
     auto hex4 = [](uint16_t v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); };
-    QString name = !product.isEmpty() ? product
-                                      : QStringLiteral("Device VID=%1 PID=%2").arg(hex4(vendorId), hex4(productId));
+    QString name =
+        !product.isEmpty() ? product : QStringLiteral("Device VID=%1 PID=%2").arg(hex4(vendorId), hex4(productId));
     if (!serial.isEmpty()) name += QStringLiteral(" (Serial=%1)").arg(serial);
     return name;
 }

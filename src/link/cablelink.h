@@ -76,14 +76,14 @@ struct CableState {
 
 // What one input report did.
 struct ReportOutcome {
-    std::string line;           // the report line, for the log: empty unless meterData
-    bool meterData = false;     // the report carried meter data (its line goes to the log)
-    bool burstEnded = false;    // a burst ended with this report
-    bool newFrame = false;      // that burst began with "5A" and replaced the frame text
-    std::string burst;          // the text of the ended burst
-    bool appended = false;      // that burst was appended to the frame text (a frame longer
-                                // than 722 characters is spoilt for good and grows no further)
-    bool frameComplete = false; // after the burst end the frame text is complete: decode, then request
+    std::string line;            // the report line, for the log: empty unless meterData
+    bool meterData = false;      // the report carried meter data (its line goes to the log)
+    bool burstEnded = false;     // a burst ended with this report
+    bool newFrame = false;       // that burst began with "5A" and replaced the frame text
+    std::string burst;           // the text of the ended burst
+    bool appended = false;       // that burst was appended to the frame text (a frame longer
+                                 // than 722 characters is spoilt for good and grows no further)
+    bool frameComplete = false;  // after the burst end the frame text is complete: decode, then request
 };
 
 // Handles one input report: counts, burst text and frame joining, decided from the report's

@@ -39,9 +39,7 @@ speed_t SpeedCode(uint32_t rate) {
     }
 }
 
-std::string SystemReason(const std::string& path, int error) {
-    return path + ": " + std::strerror(error);
-}
+std::string SystemReason(const std::string& path, int error) { return path + ": " + std::strerror(error); }
 
 void SetModemLine(int fd, int line, bool on) {
     int bits = line;

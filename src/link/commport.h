@@ -61,8 +61,7 @@ class TCommPortDriver;
 
 // Sender: the driver; DataPtr: the received bytes, valid only during the call; DataSize: their
 // count (above 0).
-using TComPortReceiveDataEvent =
-    std::function<void(TCommPortDriver* Sender, const uint8_t* DataPtr, int32_t DataSize)>;
+using TComPortReceiveDataEvent = std::function<void(TCommPortDriver* Sender, const uint8_t* DataPtr, int32_t DataSize)>;
 
 class TCommPortDriver : public QObject {
 public:

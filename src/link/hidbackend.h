@@ -122,8 +122,7 @@ public:
     // The HID interfaces present now, in a stable order.
     virtual std::vector<HidInterfaceInfo> Enumerate() = 0;
     // Opens the interface at path. On failure: nullptr and error = the errno value.
-    virtual std::shared_ptr<HidHandle> Open(const std::string& path, HidAccess access,
-                                            uint32_t& error) = 0;
+    virtual std::shared_ptr<HidHandle> Open(const std::string& path, HidAccess access, uint32_t& error) = 0;
     // Claims the interface at path for this program while the result lives, so that a second
     // program (the window and the logger) cannot read the same cable at once. On failure:
     // nullptr and error = the errno value (EBUSY: another program holds it). The default

@@ -43,13 +43,14 @@ QString Utf16Text(const char16_t* units, std::size_t max) {
 }
 
 QString AccessNoteFor(const std::string& path, uint32_t error) {
-    QString note = QStringLiteral("%1 cannot be opened for reading and writing: %2 (errno %3)")
-                       .arg(QString::fromStdString(path),
-                            QString::fromLocal8Bit(std::strerror(static_cast<int>(error))))
-                       .arg(error);
+    QString note =
+        QStringLiteral("%1 cannot be opened for reading and writing: %2 (errno %3)")
+            .arg(QString::fromStdString(path), QString::fromLocal8Bit(std::strerror(static_cast<int>(error))))
+            .arg(error);
     if (error == EACCES || error == EPERM)
-        note += QStringLiteral(". The udev rule file %1 (installed with the program in lib/udev/rules.d) "
-                               "gives the desktop's user access to the cable: install it, then plug the cable in again")
+        note += QStringLiteral(
+                    ". The udev rule file %1 (installed with the program in lib/udev/rules.d) "
+                    "gives the desktop's user access to the cable: install it, then plug the cable in again")
                     .arg(QString::fromLatin1(kHidrawUdevRule));
     return note;
 }
@@ -604,8 +605,7 @@ std::vector<THidDevice*> THidDeviceController::ScanInterfaces() {
     if (!Backend_->Available()) return list;
     for (const HidInterfaceInfo& info : Backend_->Enumerate()) {
         try {
-            list.push_back(new THidDevice(std::make_unique<THidPnPInfo>(info.instance, info.path),
-                                          this));
+            list.push_back(new THidDevice(std::make_unique<THidPnPInfo>(info.instance, info.path), this));
         } catch (const std::exception&) {
             // An interface that cannot be opened or identified is left out.
         }
@@ -627,10 +627,9 @@ void THidDeviceController::DeviceChange() {
     for (std::size_t i = Devices.size(); i-- > 0;) {
         if (i >= Devices.size()) continue;  // a handler shortened the list
         THidDevice* d = Devices[i];
-        const bool present =
-            d->Plugged() && std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) {
-                return f->DeviceInfo().DevInst == d->DeviceInfo().DevInst;
-            });
+        const bool present = d->Plugged() && std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) {
+                                 return f->DeviceInfo().DevInst == d->DeviceInfo().DevInst;
+                             });
         if (present) continue;
         changed = true;
         d->MarkUnplugged();
@@ -677,8 +676,7 @@ int32_t THidDeviceController::EnumerateDevices() {
         ++count;
         bool goOn = true;
         const bool haveHandler = static_cast<bool>(OnEnumerate_);
-        if (haveHandler)
-            CallInside(d, [&] { goOn = OnEnumerate_(d, static_cast<int32_t>(i)); });
+        if (haveHandler) CallInside(d, [&] { goOn = OnEnumerate_(d, static_cast<int32_t>(i)); });
         if (i < Devices.size() && Devices[i] == d && !d->Taken()) {
             d->CloseMain();
             d->CloseRead();

@@ -58,8 +58,7 @@ public:
     HidEvent(std::nullptr_t) {}
 
     template <class T, class C>
-        requires std::is_base_of_v<C, T>
-    HidEvent(T* object, R (C::*method)(A...)) : object_(object), class_(&typeid(C)) {
+    requires std::is_base_of_v<C, T> HidEvent(T* object, R (C::*method)(A...)) : object_(object), class_(&typeid(C)) {
         static_assert(sizeof(method) <= sizeof(Key), "member function pointer too large");
         std::memcpy(key_.data(), &method, sizeof(method));
         fn_ = [object, method](A... args) -> R { return (object->*method)(args...); };
@@ -101,8 +100,7 @@ using THidEnumerateEvent = HidEvent<bool(THidDevice* HidDev, int32_t Idx)>;
 using TNotifyEvent = HidEvent<void(QObject* Sender)>;
 // One input report: ReportID = its first byte, Data = the bytes after it (valid only during
 // the call), Size = their count.
-using THidDataEvent =
-    HidEvent<void(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size)>;
+using THidDataEvent = HidEvent<void(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size)>;
 // A read could not be started; Error is an errno value.
 using THidDataErrorEvent = HidEvent<void(THidDevice* HidDev, uint32_t Error)>;
 
@@ -260,8 +258,7 @@ class THidDeviceController : public QObject {
     Q_OBJECT
 public:
     // backend: the platform layer; null = the system's (hidraw + udev).
-    explicit THidDeviceController(QObject* owner = nullptr,
-                                  std::shared_ptr<HidBackend> backend = nullptr);
+    explicit THidDeviceController(QObject* owner = nullptr, std::shared_ptr<HidBackend> backend = nullptr);
     ~THidDeviceController() override;
 
     // Rescans; reports removals, arrivals and the change.

@@ -43,7 +43,7 @@ bool ParseHidReportDescriptor(const uint8_t* d, std::size_t size, HidDescriptorS
     summary = HidDescriptorSummary{};
     GlobalState global;
     std::vector<GlobalState> stack;
-    std::vector<uint32_t> usages;  // local usages since the last main item
+    std::vector<uint32_t> usages;                         // local usages since the last main item
     std::map<uint32_t, uint64_t> input, output, feature;  // report ID -> bits
     bool topLevelSeen = false;
     uint32_t collections = 0;
@@ -89,8 +89,7 @@ bool ParseHidReportDescriptor(const uint8_t* d, std::size_t size, HidDescriptorS
                         topLevelSeen = true;
                         const uint32_t usage = usages.empty() ? 0 : usages.front();
                         // A 4-byte usage carries its own page in the upper half.
-                        summary.caps.UsagePage = static_cast<uint16_t>(
-                            usage > 0xFFFF ? usage >> 16 : global.usagePage);
+                        summary.caps.UsagePage = static_cast<uint16_t>(usage > 0xFFFF ? usage >> 16 : global.usagePage);
                         summary.caps.Usage = static_cast<uint16_t>(usage & 0xFFFF);
                     }
                     ++depth;
@@ -125,7 +124,6 @@ bool ParseHidReportDescriptor(const uint8_t* d, std::size_t size, HidDescriptorS
     summary.caps.InputReportByteLength = LengthOf(input);
     summary.caps.OutputReportByteLength = LengthOf(output);
     summary.caps.FeatureReportByteLength = LengthOf(feature);
-    summary.caps.NumberLinkCollectionNodes =
-        static_cast<uint16_t>(std::min<uint32_t>(collections, 0xFFFF));
+    summary.caps.NumberLinkCollectionNodes = static_cast<uint16_t>(std::min<uint32_t>(collections, 0xFFFF));
     return ok;
 }

@@ -18,5 +18,4 @@ struct HidDescriptorSummary {
 // kind, in bytes, plus the report ID byte; 0 when the device has no report of that kind.
 // false when the descriptor is malformed (an item runs past its end) or empty; summary then
 // holds what was understood before the fault.
-bool ParseHidReportDescriptor(const uint8_t* descriptor, std::size_t size,
-                              HidDescriptorSummary& summary);
+bool ParseHidReportDescriptor(const uint8_t* descriptor, std::size_t size, HidDescriptorSummary& summary);

@@ -65,8 +65,7 @@ bool ReadDescriptor(const std::string& path, HidDescriptorSummary& summary) {
     if (fd >= 0) {
         int size = 0;
         hidraw_report_descriptor desc{};
-        const bool got = ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size > 0 &&
-                         size <= HID_MAX_DESCRIPTOR_SIZE &&
+        const bool got = ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size > 0 && size <= HID_MAX_DESCRIPTOR_SIZE &&
                          (desc.size = static_cast<uint32_t>(size), ioctl(fd, HIDIOCGRDESC, &desc) == 0);
         ::close(fd);
         if (got) return ParseHidReportDescriptor(desc.value, desc.size, summary);
@@ -83,10 +82,9 @@ bool ReadDescriptor(const std::string& path, HidDescriptorSummary& summary) {
 
 class HidrawHandle : public HidHandle {
 public:
-    HidrawHandle(hid_device* dev, std::string path, HidAccess access,
-                 std::optional<InterfaceFacts> facts, bool numbered)
-        : dev_(dev), path_(std::move(path)), access_(access), facts_(std::move(facts)),
-          numbered_(numbered) {}
+    HidrawHandle(hid_device* dev, std::string path, HidAccess access, std::optional<InterfaceFacts> facts,
+                 bool numbered)
+        : dev_(dev), path_(std::move(path)), access_(access), facts_(std::move(facts)), numbered_(numbered) {}
     ~HidrawHandle() override {
         if (dev_) hid_close(dev_);
     }
@@ -107,12 +105,10 @@ public:
         return true;
     }
     bool GetProductString(char16_t* buffer, std::size_t units) override {
-        return Text(&hid_get_product_string, facts_ ? facts_->productString : std::nullopt, buffer,
-                    units);
+        return Text(&hid_get_product_string, facts_ ? facts_->productString : std::nullopt, buffer, units);
     }
     bool GetSerialNumberString(char16_t* buffer, std::size_t units) override {
-        return Text(&hid_get_serial_number_string, facts_ ? facts_->serialString : std::nullopt,
-                    buffer, units);
+        return Text(&hid_get_serial_number_string, facts_ ? facts_->serialString : std::nullopt, buffer, units);
     }
     bool GetIndexedString(int index, char16_t* buffer, std::size_t units) override {
         if (closed_ || units == 0) return false;
@@ -169,8 +165,7 @@ public:
 
 private:
     using StringQuery = int (*)(hid_device*, wchar_t*, size_t);
-    bool Text(StringQuery query, const std::optional<std::wstring>& fallback, char16_t* buffer,
-              std::size_t units) {
+    bool Text(StringQuery query, const std::optional<std::wstring>& fallback, char16_t* buffer, std::size_t units) {
         if (closed_ || units == 0) return false;
         if (dev_) {
             std::wstring w(units + 1, L'\0');
@@ -206,8 +201,7 @@ public:
         return Scan();
     }
 
-    std::shared_ptr<HidHandle> Open(const std::string& path, HidAccess access,
-                                    uint32_t& error) override {
+    std::shared_ptr<HidHandle> Open(const std::string& path, HidAccess access, uint32_t& error) override {
         std::lock_guard lock(m_);
         error = 0;
         hid_device* dev = nullptr;
@@ -309,8 +303,7 @@ private:
     std::string Instance(const std::string& path) {
         std::string id;
         if (udev_) {
-            if (udev_device* dev =
-                    udev_device_new_from_subsystem_sysname(udev_, "hidraw", SysName(path).c_str())) {
+            if (udev_device* dev = udev_device_new_from_subsystem_sysname(udev_, "hidraw", SysName(path).c_str())) {
                 if (udev_device* hid = udev_device_get_parent_with_subsystem_devtype(dev, "hid", nullptr))
                     if (const char* sp = udev_device_get_syspath(hid)) id = sp;
                 if (id.empty())

@@ -45,16 +45,14 @@ public:
     }
     bool SetFeature(const uint8_t* report, std::size_t length) override {
         std::lock_guard lock(backend_->m_);
-        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->profile.acceptsFeature)
-            return false;
+        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->profile.acceptsFeature) return false;
         device_->features.emplace_back(report, report + length);
         return true;
     }
     bool Write(const uint8_t* report, std::size_t length, uint32_t& written) override {
         std::lock_guard lock(backend_->m_);
         written = 0;
-        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->profile.acceptsWrite)
-            return false;
+        if (!Usable() || access_ != HidAccess::ReadWrite || !device_->profile.acceptsWrite) return false;
         device_->writes.emplace_back(report, report + length);
         written = static_cast<uint32_t>(length);
         return true;
@@ -65,11 +63,9 @@ public:
         if (closed_) return {HidReadStatus::Aborted, 0, 0};
         if (access_ == HidAccess::None) return {HidReadStatus::Failed, 0, EBADF};
         if (!device_->present) return {HidReadStatus::Failed, 0, ENODEV};
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-        const bool ready = backend_->cv_.wait_until(lock, deadline, [&] {
-            return closed_ || !device_->present || !device_->input.empty();
-        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+        const bool ready = backend_->cv_.wait_until(
+            lock, deadline, [&] { return closed_ || !device_->present || !device_->input.empty(); });
         if (!ready) return {HidReadStatus::Timeout, 0, 0};
         if (closed_) return {HidReadStatus::Aborted, 0, 0};
         if (!device_->present) return {HidReadStatus::Failed, 0, ENODEV};
@@ -135,8 +131,7 @@ std::vector<HidInterfaceInfo> HidSimBackend::Enumerate() {
     return list;
 }
 
-std::shared_ptr<HidHandle> HidSimBackend::Open(const std::string& path, HidAccess access,
-                                               uint32_t& error) {
+std::shared_ptr<HidHandle> HidSimBackend::Open(const std::string& path, HidAccess access, uint32_t& error) {
     std::lock_guard lock(m_);
     auto it = all_.find(path);
     if (it == all_.end() || !it->second->present || !it->second->profile.openable) {

@@ -45,8 +45,7 @@ public:
 
     bool Available() const override;
     std::vector<HidInterfaceInfo> Enumerate() override;
-    std::shared_ptr<HidHandle> Open(const std::string& path, HidAccess access,
-                                    uint32_t& error) override;
+    std::shared_ptr<HidHandle> Open(const std::string& path, HidAccess access, uint32_t& error) override;
 
     // false: behave like a system without HID services.
     void SetAvailable(bool available);

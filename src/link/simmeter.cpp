@@ -44,12 +44,12 @@ const std::vector<SimScene> kScenes = {
     {2, '1', true, ' ', 49.80, 0.600, 1, false, false, "%"},       // duty cycle
     {3, '0', true, 'n', 22.00, 0.300, 2, false, false, "nF"},      // capacitance
     {3, '0', true, 'u', 2.200, 0.050, 3, false, false, "uF"},
-    {4, '0', true, ' ', 220.0, 0.800, 1, false, false, "Ohm"},     // resistance
+    {4, '0', true, ' ', 220.0, 0.800, 1, false, false, "Ohm"},  // resistance
     {4, '0', true, 'k', 10.02, 0.040, 2, false, false, "kOhm"},
     {4, '0', true, 'M', 1.000, 0.004, 3, false, false, "MOhm"},
-    {5, '0', false, ' ', 0.500, 0.300, 1, false, false, "Ohm"},    // continuity
-    {6, '0', false, ' ', 0.612, 0.004, 3, false, false, "V"},      // diode
-    {4, '0', true, 'M', 0.000, 0.000, 1, false, true, "MOhm"},     // open input: overload
+    {5, '0', false, ' ', 0.500, 0.300, 1, false, false, "Ohm"},  // continuity
+    {6, '0', false, ' ', 0.612, 0.004, 3, false, false, "V"},    // diode
+    {4, '0', true, 'M', 0.000, 0.000, 1, false, true, "MOhm"},   // open input: overload
 };
 
 // Five display characters (bytes 22-26) of a reading with `decimals` digits after the point.
@@ -68,7 +68,9 @@ const std::vector<SimScene>& SimMeter::Scenes() { return kScenes; }
 
 void SimMeter::SetFramesPerScene(int frames) { framesPerScene_ = std::max(1, frames); }
 
-const SimScene& SimMeter::SceneOf(uint64_t k) const { return kScenes[(k / uint64_t(framesPerScene_)) % kScenes.size()]; }
+const SimScene& SimMeter::SceneOf(uint64_t k) const {
+    return kScenes[(k / uint64_t(framesPerScene_)) % kScenes.size()];
+}
 
 namespace {
 struct Built {

@@ -15,26 +15,26 @@ using Frame = std::vector<uint8_t>;
 
 // What the meter shows for one frame, in the program's terms (as a decoded row holds it).
 struct SimShown {
-    std::string valueText;  // the reading as the LCD shows it, sign and point included
-    std::string unitText;   // unit text in the LCD segment font's code
-    std::string acDcText;   // "AC", "DC" or empty
-    std::string autoText;   // "AUTO" or empty
-    bool waveform = false;  // a 361-byte frame with a trace
-    std::vector<int> trace; // the 160 trace points (sample of larger magnitude + offset)
+    std::string valueText;   // the reading as the LCD shows it, sign and point included
+    std::string unitText;    // unit text in the LCD segment font's code
+    std::string acDcText;    // "AC", "DC" or empty
+    std::string autoText;    // "AUTO" or empty
+    bool waveform = false;   // a 361-byte frame with a trace
+    std::vector<int> trace;  // the 160 trace points (sample of larger magnitude + offset)
 };
 
 // One line of the readings cycle: a measuring situation the meter passes through.
 struct SimScene {
-    int mode;            // measuring mode 0-6
-    char coupling;       // low digit of byte 10: '0' DC, '1' AC (mode 2: '1' duty cycle)
+    int mode;       // measuring mode 0-6
+    char coupling;  // low digit of byte 10: '0' DC, '1' AC (mode 2: '1' duty cycle)
     bool autoRange;
-    char prefix;         // range prefix character (byte 27), ' ' for none
-    double base;         // centre of the reading, in display units
-    double swing;        // amplitude of its slow variation
-    int decimals;        // digits after the point (0-3); 0: no point
-    bool waveform;       // sends 361-byte frames with a trace
-    bool overload;       // shows "0.L"
-    const char* word;    // the meter's own symbol text (bytes 28 on)
+    char prefix;       // range prefix character (byte 27), ' ' for none
+    double base;       // centre of the reading, in display units
+    double swing;      // amplitude of its slow variation
+    int decimals;      // digits after the point (0-3); 0: no point
+    bool waveform;     // sends 361-byte frames with a trace
+    bool overload;     // shows "0.L"
+    const char* word;  // the meter's own symbol text (bytes 28 on)
 };
 
 class SimMeter {

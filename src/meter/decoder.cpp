@@ -5,10 +5,10 @@
 #include "meter/convert.h"
 #include "meter/meterframe.h"
 
-const LcdElementSet kAnnunciators{LcdElement::LcdV,  LcdElement::Lcdm,   LcdElement::LCDohm, LcdElement::LCDk,
-                                  LcdElement::LCDM1, LcdElement::LCDF,   LcdElement::LCDn,   LcdElement::LCDu,
-                                  LcdElement::LCDA,  LcdElement::LCDHz,  LcdElement::LCDBF,  LcdElement::LCDFm,
-                                  LcdElement::LCDDI, LcdElement::LcdAC,  LcdElement::LcdDc1};
+const LcdElementSet kAnnunciators{LcdElement::LcdV,  LcdElement::Lcdm,  LcdElement::LCDohm, LcdElement::LCDk,
+                                  LcdElement::LCDM1, LcdElement::LCDF,  LcdElement::LCDn,   LcdElement::LCDu,
+                                  LcdElement::LCDA,  LcdElement::LCDHz, LcdElement::LCDBF,  LcdElement::LCDFm,
+                                  LcdElement::LCDDI, LcdElement::LcdAC, LcdElement::LcdDc1};
 const LcdElementSet kPointShapes{LcdElement::LcdP0, LcdElement::LcdP1, LcdElement::LcdP2};
 
 namespace {
@@ -28,9 +28,7 @@ auto AtStep(int step, F&& f) -> decltype(f()) {
     }
 }
 
-LcdElement PointShape(int dp) {
-    return dp == 0 ? LcdElement::LcdP0 : dp == 1 ? LcdElement::LcdP1 : LcdElement::LcdP2;
-}
+LcdElement PointShape(int dp) { return dp == 0 ? LcdElement::LcdP0 : dp == 1 ? LcdElement::LcdP1 : LcdElement::LcdP2; }
 
 void SetCoupling(const std::string& cc, DecodeResult& r) {
     if (cc == "0") {

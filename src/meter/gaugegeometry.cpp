@@ -53,14 +53,14 @@ DialScale SelectDialScale(const std::string& kdScale, bool wideScale, int32_t di
     };
     static const Offset kOffsets9[] = {{5, 7}, {8, 6}, {10, 5}, {10, 4}, {3, 4}, {5, 5}, {8, 5}, {10, 6}, {12, 7}};
     static const Offset kOffsets34[] = {{8, 6}, {10, 5}, {10, 4}, {3, 4}, {5, 5}, {8, 5}, {10, 6}};
-    static const Offset kOffsetsWide[] = {{5, 7}, {8, 6}, {10, 5}, {10, 4}, {5, 4}, {3, 3},
-                                          {8, 5}, {8, 5}, {9, 4}, {12, 9}, {14, 11}};
+    static const Offset kOffsetsWide[] = {{5, 7}, {8, 6}, {10, 5}, {10, 4}, {5, 4},  {3, 3},
+                                          {8, 5}, {8, 5}, {9, 4},  {12, 9}, {14, 11}};
     DialScale d;
     d.Steps = wideScale ? 100 : divisions;
     auto addLabels = [&d](int first, int every, int firstValue, int valueStep, const Offset* offsets, int count) {
         for (int i = 0; i < count; ++i)
-            d.Labels.push_back(DialLabel{first + i * every, std::to_string(firstValue + i * valueStep), offsets[i].dx,
-                                         offsets[i].dy});
+            d.Labels.push_back(
+                DialLabel{first + i * every, std::to_string(firstValue + i * valueStep), offsets[i].dx, offsets[i].dy});
     };
     if (wideScale) {
         addLabels(0, 10, -50, 10, kOffsetsWide, 11);

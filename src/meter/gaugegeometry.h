@@ -54,14 +54,12 @@ struct DialLabel {
 };
 
 struct DialScale {
-    int32_t Steps = 0;                 // S1: the dial's step count
-    std::vector<DialLabel> Labels;     // in step order
-    TickDot Dot = TickDot::None;       // colour of the tick dots the set draws
-    int32_t DotEvery = 0;              // tick dot at every step i with i mod DotEvery == DotAt
+    int32_t Steps = 0;              // S1: the dial's step count
+    std::vector<DialLabel> Labels;  // in step order
+    TickDot Dot = TickDot::None;    // colour of the tick dots the set draws
+    int32_t DotEvery = 0;           // tick dot at every step i with i mod DotEvery == DotAt
     int32_t DotAt = 0;
-    bool HasTickDot(int32_t step) const {
-        return Dot != TickDot::None && DotEvery > 0 && step % DotEvery == DotAt;
-    }
+    bool HasTickDot(int32_t step) const { return Dot != TickDot::None && DotEvery > 0 && step % DotEvery == DotAt; }
 };
 
 // The dial selected by KdScale ("2", "34", "4", "6"; any other text: no labels, no dots) or

@@ -27,17 +27,17 @@ struct AnnunciatorPlace {
 // Where each annunciator sits. Prefixes share one place (the meter lights one at a time, but
 // micro may join the ampere symbol); units below them; the second mode symbol and DUTY lowest.
 const AnnunciatorPlace kPlaces[] = {
-    {LcdElement::LcdAC, {8, 6, 30, 20}, 16},        {LcdElement::LcdDc1, {40, 6, 30, 20}, 16},
-    {LcdElement::LcdAuto, {74, 6, 50, 20}, 14},     {LcdElement::LCDHold, {126, 6, 44, 20}, 14},
-    {LcdElement::LCDRec, {172, 6, 36, 20}, 14},     {LcdElement::LCDBATT, {210, 6, 40, 20}, 14},
-    {LcdElement::LCDTRMS, {252, 6, 56, 20}, 14},    {LcdElement::LCDTRMST, {252, 6, 56, 20}, 14},
-    {LcdElement::LcdACDC, {8, 6, 62, 20}, 16},      {LcdElement::LCDJa, {8, 128, 24, 20}, 14},
-    {LcdElement::Lcdm, {266, 30, 22, 30}, 24},      {LcdElement::LCDk, {266, 30, 22, 30}, 24},
-    {LcdElement::LCDM1, {266, 30, 22, 30}, 24},     {LcdElement::LCDn, {266, 30, 22, 30}, 24},
-    {LcdElement::LCDu, {288, 30, 26, 30}, 24},      {LcdElement::LcdV, {266, 62, 48, 34}, 28},
-    {LcdElement::LCDA, {266, 62, 48, 34}, 28},      {LcdElement::LCDHz, {266, 62, 48, 34}, 26},
-    {LcdElement::LCDF, {266, 62, 48, 34}, 28},      {LcdElement::LCDohm, {266, 62, 48, 34}, 28},
-    {LcdElement::LCDFm, {266, 98, 48, 26}, 22},     {LcdElement::LCDDI, {266, 98, 48, 26}, 20},
+    {LcdElement::LcdAC, {8, 6, 30, 20}, 16},     {LcdElement::LcdDc1, {40, 6, 30, 20}, 16},
+    {LcdElement::LcdAuto, {74, 6, 50, 20}, 14},  {LcdElement::LCDHold, {126, 6, 44, 20}, 14},
+    {LcdElement::LCDRec, {172, 6, 36, 20}, 14},  {LcdElement::LCDBATT, {210, 6, 40, 20}, 14},
+    {LcdElement::LCDTRMS, {252, 6, 56, 20}, 14}, {LcdElement::LCDTRMST, {252, 6, 56, 20}, 14},
+    {LcdElement::LcdACDC, {8, 6, 62, 20}, 16},   {LcdElement::LCDJa, {8, 128, 24, 20}, 14},
+    {LcdElement::Lcdm, {266, 30, 22, 30}, 24},   {LcdElement::LCDk, {266, 30, 22, 30}, 24},
+    {LcdElement::LCDM1, {266, 30, 22, 30}, 24},  {LcdElement::LCDn, {266, 30, 22, 30}, 24},
+    {LcdElement::LCDu, {288, 30, 26, 30}, 24},   {LcdElement::LcdV, {266, 62, 48, 34}, 28},
+    {LcdElement::LCDA, {266, 62, 48, 34}, 28},   {LcdElement::LCDHz, {266, 62, 48, 34}, 26},
+    {LcdElement::LCDF, {266, 62, 48, 34}, 28},   {LcdElement::LCDohm, {266, 62, 48, 34}, 28},
+    {LcdElement::LCDFm, {266, 98, 48, 26}, 22},  {LcdElement::LCDDI, {266, 98, 48, 26}, 20},
     {LcdElement::LCDBF, {258, 124, 58, 22}, 16},
 };
 
@@ -160,11 +160,11 @@ QString LcdPanel::DisplayText() const {
 
 QString LcdPanel::AnnunciatorText() const {
     static const LcdElement kOrder[] = {
-        LcdElement::LcdAC,  LcdElement::LcdDc1, LcdElement::LcdACDC, LcdElement::LcdAuto, LcdElement::LCDHold,
+        LcdElement::LcdAC,  LcdElement::LcdDc1,  LcdElement::LcdACDC, LcdElement::LcdAuto,  LcdElement::LCDHold,
         LcdElement::LCDRec, LcdElement::LCDBATT, LcdElement::LCDTRMS, LcdElement::LCDTRMST, LcdElement::Lcdm,
-        LcdElement::LCDk,   LcdElement::LCDM1,  LcdElement::LCDn,    LcdElement::LCDu,    LcdElement::LcdV,
-        LcdElement::LCDA,   LcdElement::LCDHz,  LcdElement::LCDF,    LcdElement::LCDohm,  LcdElement::LCDFm,
-        LcdElement::LCDDI,  LcdElement::LCDBF,  LcdElement::LCDJa};
+        LcdElement::LCDk,   LcdElement::LCDM1,   LcdElement::LCDn,    LcdElement::LCDu,     LcdElement::LcdV,
+        LcdElement::LCDA,   LcdElement::LCDHz,   LcdElement::LCDF,    LcdElement::LCDohm,   LcdElement::LCDFm,
+        LcdElement::LCDDI,  LcdElement::LCDBF,   LcdElement::LCDJa};
     QStringList parts;
     for (LcdElement e : kOrder)
         if (shown_.Has(e)) parts << SegmentText(Caption(e));
@@ -216,13 +216,13 @@ void LcdPanel::DrawDigit(QPainter& p, const QRectF& cell, char code) const {
     const double top = y + t / 2, mid = y + h / 2, low = y + h - t / 2;
     const double left = x + t / 2, right = x + w - t / 2;
     const QPainterPath segments[7] = {
-        horizontal(top),               // a
-        vertical(right, top, mid),     // b
-        vertical(right, mid, low),     // c
-        horizontal(low),               // d
-        vertical(left, mid, low),      // e
-        vertical(left, top, mid),      // f
-        horizontal(mid),               // g
+        horizontal(top),            // a
+        vertical(right, top, mid),  // b
+        vertical(right, mid, low),  // c
+        horizontal(low),            // d
+        vertical(left, mid, low),   // e
+        vertical(left, top, mid),   // f
+        horizontal(mid),            // g
     };
     const QColor ghost = palette().color(QPalette::Window).darker(106);
     p.setPen(Qt::NoPen);

@@ -69,14 +69,14 @@ bool HexToBytes(const std::string& hex, std::vector<uint8_t>& bytes);
 // What a meter puts on its display, turned into a frame (for tests, the simulated meter and
 // the benchmarks). Fields the program does not read keep the bytes of the built-in test frame.
 struct FrameContent {
-    char modeDigit = '0';          // byte 6, low hex digit: measuring mode '0'..'9' ('A'..'F' is spoilt)
-    char couplingDigit = '0';      // byte 10, low hex digit: '0' DC, other AC; in mode 2 '1' = duty
-    uint8_t autoByte = 0;          // byte 19: exactly 1 = auto range
-    char sign = ' ';               // byte 21: '-' negative, other positive
-    std::string display = "00.66"; // bytes 22..26: digits, point, 'L' for overload (padded with blanks)
-    char prefix = ' ';             // byte 27: 'm', 'k', 'M', 'n', 'u' or other
-    uint8_t offset = 0;            // byte 12: waveform offset (signed byte)
-    std::vector<uint8_t> wave;     // 320 waveform bytes (160 pairs) make a 361-byte frame; empty: 41 bytes
+    char modeDigit = '0';           // byte 6, low hex digit: measuring mode '0'..'9' ('A'..'F' is spoilt)
+    char couplingDigit = '0';       // byte 10, low hex digit: '0' DC, other AC; in mode 2 '1' = duty
+    uint8_t autoByte = 0;           // byte 19: exactly 1 = auto range
+    char sign = ' ';                // byte 21: '-' negative, other positive
+    std::string display = "00.66";  // bytes 22..26: digits, point, 'L' for overload (padded with blanks)
+    char prefix = ' ';              // byte 27: 'm', 'k', 'M', 'n', 'u' or other
+    uint8_t offset = 0;             // byte 12: waveform offset (signed byte)
+    std::vector<uint8_t> wave;      // 320 waveform bytes (160 pairs) make a 361-byte frame; empty: 41 bytes
 };
 
 // The frame's hex text. A wave of other than 0 or 320 bytes is cut or padded with zero bytes to 320.

@@ -32,9 +32,7 @@ double LocalDateTime(const QDateTime& at) {
     return 25569.0 + double(localMs) / 86400000.0;
 }
 
-std::string CsvUnitText(const std::string& symbolText) {
-    return SegmentText(symbolText).trimmed().toStdString();
-}
+std::string CsvUnitText(const std::string& symbolText) { return SegmentText(symbolText).trimmed().toStdString(); }
 
 std::string ShiftDecimal(const std::string& text, int exponent) {
     size_t i = 0, n = text.size();

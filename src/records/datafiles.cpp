@@ -19,7 +19,8 @@ std::string FileExtension(const std::string& path) {
 
 SaveForm SaveFormFor(const std::string& path) {
     const std::string ext = FileExtension(path);
-    const bool db = ext.size() == 3 && ext[0] == '.' && (ext[1] == 'd' || ext[1] == 'D') && (ext[2] == 'b' || ext[2] == 'B');
+    const bool db =
+        ext.size() == 3 && ext[0] == '.' && (ext[1] == 'd' || ext[1] == 'D') && (ext[2] == 'b' || ext[2] == 'B');
     return db ? SaveForm::Paradox : SaveForm::Text;
 }
 
@@ -56,7 +57,8 @@ void AppendCell(const PxField& f, const uint8_t* r, std::vector<char>& out) {
             v %= kMsPerDay;
             if (v < 0) v += kMsPerDay;
             const int h = int(v / 3600000), m = int(v / 60000 % 60), sec = int(v / 1000 % 60);
-            const char b[8] = {char('0' + h / 10), char('0' + h % 10), ':', char('0' + m / 10), char('0' + m % 10), ':',
+            const char b[8] = {char('0' + h / 10),   char('0' + h % 10),  ':',
+                               char('0' + m / 10),   char('0' + m % 10),  ':',
                                char('0' + sec / 10), char('0' + sec % 10)};
             out.insert(out.end(), b, b + 8);
             return;
@@ -103,7 +105,9 @@ std::string TextForm(const RecordTable& table) {
 }
 
 namespace {
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
 }  // namespace
 
 namespace {
@@ -128,7 +132,8 @@ void WriteParadoxCopy(const RecordTable& table, const std::string& tableName, st
         if (PxIsBlob(schema.fields[i].type)) blobFields.push_back(i);
 
     if (blobFields.empty()) {
-        WriteParadoxTo(schema, rows, [&](size_t r) { return table.RowData(r); }, opt, sink);
+        WriteParadoxTo(
+            schema, rows, [&](size_t r) { return table.RowData(r); }, opt, sink);
     } else {
         // Values held wholly in the record are copied; values kept in the companion .MB file
         // are not (the copy has no .MB file): those fields are left empty.
@@ -154,9 +159,10 @@ void WriteParadoxCopy(const RecordTable& table, const std::string& tableName, st
         if (notes) {
             for (size_t fi : blobFields)
                 if (lost[fi])
-                    notes->push_back(std::to_string(lost[fi]) + " value(s) of the " + PxTypeName(schema.fields[fi].type) +
-                                     " field '" + schema.fields[fi].name +
-                                     "' could not be copied (they are kept in the table's .MB file) and were left empty");
+                    notes->push_back(
+                        std::to_string(lost[fi]) + " value(s) of the " + PxTypeName(schema.fields[fi].type) +
+                        " field '" + schema.fields[fi].name +
+                        "' could not be copied (they are kept in the table's .MB file) and were left empty");
         }
     }
     if (notes && !schema.fields.empty() && schema.Find("Not") == 0)
@@ -164,9 +170,11 @@ void WriteParadoxCopy(const RecordTable& table, const std::string& tableName, st
 }
 }  // namespace
 
-std::vector<uint8_t> ParadoxCopy(const RecordTable& table, const std::string& tableName, std::vector<std::string>* notes) {
+std::vector<uint8_t> ParadoxCopy(const RecordTable& table, const std::string& tableName,
+                                 std::vector<std::string>* notes) {
     std::vector<uint8_t> bytes;
-    WriteParadoxCopy(table, tableName, notes, [&bytes](const uint8_t* p, size_t n) { bytes.insert(bytes.end(), p, p + n); });
+    WriteParadoxCopy(table, tableName, notes,
+                     [&bytes](const uint8_t* p, size_t n) { bytes.insert(bytes.end(), p, p + n); });
     return bytes;
 }
 
@@ -178,7 +186,8 @@ std::string Reason(int err) {
         case EDQUOT: return std::string("the disk quota is used up (") + std::strerror(err) + ")";
         case EROFS: return std::string("the file system is read-only (") + std::strerror(err) + ")";
         case EACCES:
-        case EPERM: return std::string("permission denied: the folder or file may not be written (") + std::strerror(err) + ")";
+        case EPERM:
+            return std::string("permission denied: the folder or file may not be written (") + std::strerror(err) + ")";
         default: return std::strerror(err);
     }
 }
@@ -306,7 +315,8 @@ void SafeFileWriter::Commit() {
             const size_t slash = target_.find_last_of('/');
             const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
             for (int i = 0; i < 100; ++i) {
-                const std::string name = dir_ + "/." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(i);
+                const std::string name =
+                    dir_ + "/." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(i);
                 err = linkTo(name);
                 if (err == 0) {
                     if (::rename(name.c_str(), target_.c_str()) != 0) {
@@ -345,8 +355,8 @@ void WriteFileAtomically(const std::string& path, const void* data, size_t size)
 void WriteEmptyRecordTable(const std::string& path) {
     PxWriteOptions opt;
     opt.tableName = "Ms35fdb.DB";
-    const std::vector<uint8_t> bytes =
-        WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return nullptr; }, opt);
+    const std::vector<uint8_t> bytes = WriteParadox(
+        RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return nullptr; }, opt);
     WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 

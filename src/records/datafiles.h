@@ -49,7 +49,8 @@ std::string TextForm(const RecordTable& table);
 // The same bytes handed to sink(data, size) in pieces of about 64 KB.
 void WriteTextForm(const RecordTable& table, const std::function<void(const char*, size_t)>& sink);
 // The table form alone (all fields, all rows), the bytes of a .DB file.
-std::vector<uint8_t> ParadoxCopy(const RecordTable& table, const std::string& tableName, std::vector<std::string>* notes);
+std::vector<uint8_t> ParadoxCopy(const RecordTable& table, const std::string& tableName,
+                                 std::vector<std::string>* notes);
 
 // Writes bytes to path through a temporary file in the same folder and a rename.
 void WriteFileAtomically(const std::string& path, const void* data, size_t size);
@@ -84,7 +85,7 @@ private:
 };
 
 // The user's texts of the text form.
-std::string TextSavedMessage(const std::string& path);      // "save table to specified file: " + name + " Scuss!"
-std::string TextSaveFailedMessage(const std::string& path); // "Could not save table to specified file: " + name
+std::string TextSavedMessage(const std::string& path);       // "save table to specified file: " + name + " Scuss!"
+std::string TextSaveFailedMessage(const std::string& path);  // "Could not save table to specified file: " + name
 // The same, with the reason on a second line.
 std::string TextSaveFailedMessage(const std::string& path, const std::string& reason);

@@ -68,7 +68,8 @@ bool DecodeRecord(const uint8_t* p, const uint8_t* end, RecordRow& row, size_t& 
     std::memcpy(&row.Time, q + 4, 8);
     std::memcpy(&row.Nval, q + 12, 4);
     q += 16;
-    if (!GetText(q, qend, row.DcAc) || !GetText(q, qend, row.Value) || !GetText(q, qend, row.Unit) || !GetText(q, qend, row.Auto))
+    if (!GetText(q, qend, row.DcAc) || !GetText(q, qend, row.Value) || !GetText(q, qend, row.Unit) ||
+        !GetText(q, qend, row.Auto))
         return false;
     if (q != qend) return false;
     used = 1 + n + 2;
@@ -272,7 +273,8 @@ RecordJournal::Summary RecordJournal::Read(const std::string& path, const std::f
                 if (eof) throw JournalError("'" + path + "' is not a recovery journal of this program (too short)");
                 continue;
             }
-            if (!LooksLikeJournal(buf.data(), have)) throw JournalError("'" + path + "' is not a recovery journal of this program");
+            if (!LooksLikeJournal(buf.data(), have))
+                throw JournalError("'" + path + "' is not a recovery journal of this program");
             std::memcpy(&s.firstDateTime, buf.data() + 16, 8);
             pos = kHeadSize;
             headDone = true;

@@ -8,7 +8,9 @@
 namespace {
 
 uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+uint32_t U32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -49,8 +51,22 @@ uint16_t FieldBytes(PxType t, uint8_t declared) {
 
 bool KnownType(uint8_t code) {
     switch (code) {
-        case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x09: case 0x0C:
-        case 0x0D: case 0x0E: case 0x0F: case 0x10: case 0x14: case 0x15: case 0x16: case 0x17:
+        case 0x01:
+        case 0x02:
+        case 0x03:
+        case 0x04:
+        case 0x05:
+        case 0x06:
+        case 0x09:
+        case 0x0C:
+        case 0x0D:
+        case 0x0E:
+        case 0x0F:
+        case 0x10:
+        case 0x14:
+        case 0x15:
+        case 0x16:
+        case 0x17:
         case 0x18: return true;
         default: return false;
     }
@@ -145,7 +161,9 @@ void PxSchema::Add(const std::string& name, PxType type, uint8_t declared) {
     f.type = type;
     f.declared = declared;
     f.size = FieldBytes(type, declared);
-    if (f.size == 0) throw ParadoxError("field '" + name + "': invalid size " + std::to_string(declared) + " for type " + PxTypeName(type));
+    if (f.size == 0)
+        throw ParadoxError("field '" + name + "': invalid size " + std::to_string(declared) + " for type " +
+                           PxTypeName(type));
     f.offset = recordSize;
     if (size_t(recordSize) + f.size > 0xFFFF) throw ParadoxError("record too long");
     recordSize = uint16_t(recordSize + f.size);
@@ -164,9 +182,12 @@ PxTable ReadParadox(const uint8_t* data, size_t size) {
 }
 
 PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t size) {
-    if (size < 0x58) throw ParadoxError("not a Paradox table: the file is too short for a table header (" + std::to_string(size) + " bytes)");
+    if (size < 0x58)
+        throw ParadoxError("not a Paradox table: the file is too short for a table header (" + std::to_string(size) +
+                           " bytes)");
     std::vector<uint8_t> head(0x58);
-    if (readAt(0, head.data(), head.size()) != head.size()) throw ParadoxError("the file is truncated inside its header");
+    if (readAt(0, head.data(), head.size()) != head.size())
+        throw ParadoxError("the file is truncated inside its header");
     const uint8_t* data = head.data();
     const uint16_t recordSize = U16(data + 0x00);
     const uint16_t headerSize = U16(data + 0x02);
@@ -180,14 +201,16 @@ PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t size) {
 
     if (fileType != 0 && fileType != 2)
         throw ParadoxError("not a Paradox data table (file type " + Hex2(fileType) + ")");
-    if (version < 3 || version > 0x0C) throw ParadoxError("not a Paradox table (unknown version byte " + Hex2(version) + ")");
+    if (version < 3 || version > 0x0C)
+        throw ParadoxError("not a Paradox table (unknown version byte " + Hex2(version) + ")");
     if (maxTableSize < 1 || maxTableSize > 32)
         throw ParadoxError("not a Paradox table (invalid block size code " + std::to_string(maxTableSize) + ")");
     const size_t blockSize = size_t(maxTableSize) * 0x400;
     if (headerSize < 0x58 || headerSize > size)
-        throw ParadoxError("the file is damaged or truncated: header size " + std::to_string(headerSize) + " does not fit the file (" +
-                           std::to_string(size) + " bytes)");
-    if (numFields < 1 || numFields > 255) throw ParadoxError("the file is damaged: " + std::to_string(numFields) + " fields");
+        throw ParadoxError("the file is damaged or truncated: header size " + std::to_string(headerSize) +
+                           " does not fit the file (" + std::to_string(size) + " bytes)");
+    if (numFields < 1 || numFields > 255)
+        throw ParadoxError("the file is damaged: " + std::to_string(numFields) + " fields");
     if (recordSize < 1 || size_t(recordSize) + 6 > blockSize)
         throw ParadoxError("the file is damaged: record size " + std::to_string(recordSize) + " does not fit a block");
 
@@ -196,7 +219,8 @@ PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t size) {
     if (v4 && headerSize < 0x78) throw ParadoxError("the file is damaged: header too short");
     // The basic checks passed: now the whole header (at most 64 KB).
     head.resize(headerSize);
-    if (readAt(0, head.data(), head.size()) != head.size()) throw ParadoxError("the file is truncated inside its header");
+    if (readAt(0, head.data(), head.size()) != head.size())
+        throw ParadoxError("the file is truncated inside its header");
     data = head.data();
     const uint32_t encryption = v4 ? U32(data + 0x5C) : U32(data + 0x25);
     if (encryption != 0) throw ParadoxError("the table is password protected (encrypted tables cannot be read)");
@@ -205,17 +229,19 @@ PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t size) {
     t.fileVersion = version;
     t.sortOrder = sortOrder;
     if (v4) t.codePage = U16(data + 0x6A);
-    if (fieldInfo + 2 * size_t(numFields) > headerSize) throw ParadoxError("the file is damaged: field descriptors exceed the header");
+    if (fieldInfo + 2 * size_t(numFields) > headerSize)
+        throw ParadoxError("the file is damaged: field descriptors exceed the header");
     std::vector<std::pair<uint8_t, uint8_t>> desc(numFields);
     size_t sum = 0;
     for (size_t i = 0; i < numFields; ++i) {
         const uint8_t code = data[fieldInfo + 2 * i];
         const uint8_t declared = data[fieldInfo + 2 * i + 1];
-        if (!KnownType(code)) throw ParadoxError("field " + std::to_string(i + 1) + " has an unknown type " + Hex2(code));
+        if (!KnownType(code))
+            throw ParadoxError("field " + std::to_string(i + 1) + " has an unknown type " + Hex2(code));
         const uint16_t bytes = FieldBytes(PxType(code), declared);
         if (bytes == 0)
-            throw ParadoxError("field " + std::to_string(i + 1) + " has an invalid size " + std::to_string(declared) + " for its type " +
-                               PxTypeName(PxType(code)));
+            throw ParadoxError("field " + std::to_string(i + 1) + " has an invalid size " + std::to_string(declared) +
+                               " for its type " + PxTypeName(PxType(code)));
         desc[i] = {code, declared};
         sum += bytes;
     }
@@ -254,15 +280,18 @@ PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t size) {
     t.rows.Reset(recordSize);
     const uint64_t available = (size - headerSize + blockSize - 1) / blockSize;
     if (numRecords == 0 && firstBlock == 0) return t;
-    if (firstBlock == 0) throw ParadoxError("the file is damaged: " + std::to_string(numRecords) + " records but no first data block");
+    if (firstBlock == 0)
+        throw ParadoxError("the file is damaged: " + std::to_string(numRecords) + " records but no first data block");
     // Block numbers are 16-bit: at most 65535 blocks can be named.
     std::vector<bool> visited(size_t(std::min<uint64_t>(available, 0xFFFF)) + 1, false);
     std::vector<uint8_t> blk(blockSize);
     size_t block = firstBlock;
     while (block != 0) {
         if (block > available)
-            throw ParadoxError("the file is truncated: data block " + std::to_string(block) + " lies beyond the end of the file");
-        if (visited[block]) throw ParadoxError("the file is damaged: the chain of data blocks loops at block " + std::to_string(block));
+            throw ParadoxError("the file is truncated: data block " + std::to_string(block) +
+                               " lies beyond the end of the file");
+        if (visited[block])
+            throw ParadoxError("the file is damaged: the chain of data blocks loops at block " + std::to_string(block));
         visited[block] = true;
         const uint64_t off = headerSize + uint64_t(block - 1) * blockSize;
         const size_t got = readAt(off, blk.data(), blockSize);
@@ -271,7 +300,8 @@ PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t size) {
         if (add >= 0) {
             const size_t n = size_t(add) / recordSize + 1;
             if (6 + n * recordSize > blockSize)
-                throw ParadoxError("the file is damaged: data block " + std::to_string(block) + " claims more records than it holds");
+                throw ParadoxError("the file is damaged: data block " + std::to_string(block) +
+                                   " claims more records than it holds");
             if (6 + n * recordSize > got)
                 throw ParadoxError("the file is truncated inside data block " + std::to_string(block));
             if (t.rows.size() + n > numRecords)
@@ -321,8 +351,10 @@ bool PxGetDouble(const PxField& f, const uint8_t* r, double& value) {
     const uint8_t* p = r + f.offset;
     uint64_t u = 0;
     for (int i = 0; i < 8; ++i) u = (u << 8) | p[i];
-    if (u & (uint64_t(1) << 63)) u &= ~(uint64_t(1) << 63);
-    else u = ~u;
+    if (u & (uint64_t(1) << 63))
+        u &= ~(uint64_t(1) << 63);
+    else
+        u = ~u;
     std::memcpy(&value, &u, 8);
     return true;
 }
@@ -373,8 +405,10 @@ void PxSetInt(const PxField& f, uint8_t* r, int64_t value) {
 void PxSetDouble(const PxField& f, uint8_t* r, double value) {
     uint64_t u;
     std::memcpy(&u, &value, 8);
-    if (u & (uint64_t(1) << 63)) u = ~u;
-    else u |= uint64_t(1) << 63;
+    if (u & (uint64_t(1) << 63))
+        u = ~u;
+    else
+        u |= uint64_t(1) << 63;
     uint8_t* p = r + f.offset;
     for (int i = 7; i >= 0; --i) {
         p[i] = uint8_t(u);
@@ -480,14 +514,14 @@ void WriteHeader(std::vector<uint8_t>& out, const PxSchema& schema, size_t rowCo
     h[0x04] = 2;  // data file without primary index
     h[0x05] = uint8_t(l.blockSize / 0x400);
     Put32(h + 0x06, uint32_t(rowCount));
-    Put16(h + 0x0A, blocks);                  // next block
-    Put16(h + 0x0C, blocks);                  // file blocks
-    Put16(h + 0x0E, blocks ? 1 : 0);          // first block
-    Put16(h + 0x10, blocks);                  // last block
+    Put16(h + 0x0A, blocks);          // next block
+    Put16(h + 0x0C, blocks);          // file blocks
+    Put16(h + 0x0E, blocks ? 1 : 0);  // first block
+    Put16(h + 0x10, blocks);          // last block
     Put16(h + 0x21, uint16_t(nf));
-    Put16(h + 0x23, 0);                       // primary key fields
+    Put16(h + 0x23, 0);  // primary key fields
     Put32(h + 0x25, 0xFF00FF00u);
-    h[0x29] = options.sortOrder;              // sort order id
+    h[0x29] = options.sortOrder;                      // sort order id
     Put32(h + 0x30, base + uint32_t(0x78 + 2 * nf));  // -> table name pointer
     Put32(h + 0x34, base + 0x78);                     // -> field descriptors
     h[0x39] = 0x0C;                                   // Paradox 7 table

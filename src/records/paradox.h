@@ -47,7 +47,7 @@ bool PxIsBlob(PxType type);
 const char* PxTypeName(PxType type);
 
 struct PxField {
-    std::string name;      // 8-bit text as stored
+    std::string name;  // 8-bit text as stored
     PxType type = PxType::Alpha;
     uint8_t declared = 0;  // size byte of the descriptor (BCD: digits after the point)
     uint16_t size = 0;     // bytes in the record
@@ -91,14 +91,13 @@ PxTable ReadParadoxFrom(const PxReadAt& readAt, uint64_t fileSize);
 // Writes the table form: header, field descriptors and the records given by rowAt(0 ..
 // rowCount-1), each schema.recordSize bytes, in data blocks. Returns the file's bytes.
 struct PxWriteOptions {
-    std::string tableName;  // name kept in the header (the file's own name)
-    uint16_t codePage = 1252;            // code page of the 8-bit texts
-    uint8_t sortOrder = 0;               // sort order id byte
-    std::string sortOrderName = "ascii"; // sort order name
+    std::string tableName;                // name kept in the header (the file's own name)
+    uint16_t codePage = 1252;             // code page of the 8-bit texts
+    uint8_t sortOrder = 0;                // sort order id byte
+    std::string sortOrderName = "ascii";  // sort order name
 };
 template <class RowAt>
-std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt rowAt,
-                                  const PxWriteOptions& options);
+std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt rowAt, const PxWriteOptions& options);
 // The same bytes handed to sink(data, size) piece by piece (the header, then one data block
 // at a time), so that a large table is never held twice in memory.
 template <class RowAt, class Sink>
@@ -178,8 +177,7 @@ void WriteParadoxTo(const PxSchema& schema, size_t rowCount, RowAt rowAt, const 
 }
 
 template <class RowAt>
-std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt rowAt,
-                                  const PxWriteOptions& options) {
+std::vector<uint8_t> WriteParadox(const PxSchema& schema, size_t rowCount, RowAt rowAt, const PxWriteOptions& options) {
     std::vector<uint8_t> out;
     WriteParadoxTo(schema, rowCount, rowAt, options,
                    [&out](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); });

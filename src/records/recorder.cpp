@@ -67,7 +67,8 @@ double StepRecallStamp(int32_t& hour, int32_t& minute, int32_t& second, int32_t 
     return EncodeTime(hour, minute, second);
 }
 
-void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo, RecordRow* appended) {
+void AppendStampedRow(RecordTable& table, const Reading& reading, double stamp, int32_t& recordNo,
+                      RecordRow* appended) {
     RecordRow row = RowFromReading(reading, stamp, recordNo);
     table.Append(row);
     ++recordNo;

@@ -41,10 +41,10 @@ RecordRow RowFromReading(const Reading& reading, double time, int32_t no);
 // The recording options as the controls hold them.
 struct RecordOptions {
     int32_t RecordLimit = 10000;
-    bool SamplingOn = false;           // RecordSI checked
-    std::string SamplingText = "10";   // text of RecordSITime (seconds)
-    bool RepeatSuppression = false;    // RepeatSet checked
-    bool RecallOn = false;             // RecallCheck checked: rows carry RecallStamp
+    bool SamplingOn = false;          // RecordSI checked
+    std::string SamplingText = "10";  // text of RecordSITime (seconds)
+    bool RepeatSuppression = false;   // RepeatSet checked
+    bool RecallOn = false;            // RecallCheck checked: rows carry RecallStamp
 };
 
 // The counters, referring to wherever the caller keeps them (the window's shared state, or
@@ -67,8 +67,8 @@ int32_t SampleSecondsFromText(const std::string& text);
 // date-time (the row's time unless recall is on). Errors (conversion, closed table) leave
 // the counters as far as the steps before them went; RecordsAppended and RecordNo are raised
 // only for a row that is in the table. appended, when given, receives the row appended.
-GateResult OfferReading(RecordTable& table, const Reading& reading, const RecordOptions& options, RecordCounters counters,
-                        double now, RecordRow* appended = nullptr);
+GateResult OfferReading(RecordTable& table, const Reading& reading, const RecordOptions& options,
+                        RecordCounters counters, double now, RecordRow* appended = nullptr);
 
 // One second of the sampling timer.
 void SamplingTick(const RecordOptions& options, int32_t& sampleCountdown);

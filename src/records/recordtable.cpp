@@ -98,7 +98,8 @@ void RecordTable::Open(const std::string& path) {
         sameFile = ::fstat(fd_, &cur) == 0 && cur.st_dev == st.st_dev && cur.st_ino == st.st_ino;
     }
     if (!sameFile && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) throw TableError(what + "the table is in use by another program (it is opened exclusively)");
+        if (errno == EWOULDBLOCK)
+            throw TableError(what + "the table is in use by another program (it is opened exclusively)");
         throw TableError(what + "cannot lock the file: " + SysError(errno));
     }
     const int rfd = fd;
@@ -124,7 +125,8 @@ void RecordTable::Open(const std::string& path) {
         int cols[7];
         for (int i = 0; i < 7; ++i) cols[i] = t.schema.Find(kFieldNames[i]);
         try {
-            RecordJournal::Read(path, [&](const RecordRow& row) { WriteRecordRow(t.schema, cols, t.rows.Append(), row); });
+            RecordJournal::Read(path,
+                                [&](const RecordRow& row) { WriteRecordRow(t.schema, cols, t.rows.Append(), row); });
         } catch (const JournalError& e) {
             throw TableError(what + e.what());
         }
@@ -143,8 +145,8 @@ void RecordTable::Open(const std::string& path) {
             missing += missing.empty() ? "" : ", ";
             missing += kFieldNames[i];
         } else if (!Writable(t.schema.fields[f].type)) {
-            throw TableError(what + "field '" + t.schema.fields[f].name + "' is of type " + PxTypeName(t.schema.fields[f].type) +
-                             ", which cannot hold the recorded values");
+            throw TableError(what + "field '" + t.schema.fields[f].name + "' is of type " +
+                             PxTypeName(t.schema.fields[f].type) + ", which cannot hold the recorded values");
         }
     }
     if (!missing.empty()) throw TableError(what + "the table lacks the record field(s) " + missing);
@@ -166,7 +168,8 @@ void RecordTable::Open(const std::string& path) {
 
 bool RecordTable::HoldsFile(const std::string& path) const {
     if (fd_ < 0) return false;
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     return ::fstat(fd_, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -225,8 +228,10 @@ void SetText(const PxField& f, uint8_t* r, const std::string& text) {
     // A text into a number field: its value, empty when it is no number.
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || !end || *end != '\0') PxSetNull(f, r);
-    else SetNumber(f, r, v);
+    if (text.empty() || !end || *end != '\0')
+        PxSetNull(f, r);
+    else
+        SetNumber(f, r, v);
 }
 
 void SetDateTime(const PxField& f, uint8_t* r, double dt) {
@@ -265,9 +270,7 @@ void RecordTable::Append(const RecordRow& row) {
     WriteRecordRow(schema_, colField_, rows_.Append(), row);
 }
 
-void RecordTable::Empty() {
-    rows_.Clear();
-}
+void RecordTable::Empty() { rows_.Clear(); }
 
 // ---- date-time helpers ----
 

@@ -76,7 +76,7 @@ void RecordTableModel::Reset(size_t first) {
     rows_ = int(std::min<size_t>(total - first_, kWindowRows));
     endResetModel();
     resetting_ = false;
-    current_ = keep < (long long)(total) ? keep : (long long)(total) - 1;
+    current_ = keep < (long long)(total) ? keep : (long long)(total)-1;
 }
 
 void RecordTableModel::Refresh() { Reset(0); }

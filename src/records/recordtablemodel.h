@@ -48,8 +48,8 @@ public:
 private:
     void Reset(size_t first);
     RecordTable* table_;
-    size_t first_ = 0;            // table row of model row 0
-    int rows_ = 0;                // rows in the window
-    long long current_ = -1;      // table row of the indicator, -1 for none
+    size_t first_ = 0;        // table row of model row 0
+    int rows_ = 0;            // rows in the window
+    long long current_ = -1;  // table row of the indicator, -1 for none
     bool resetting_ = false;
 };

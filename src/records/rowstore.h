@@ -53,8 +53,10 @@ public:
             const size_t cap = firstCapacity_ ? std::min(firstCapacity_ * 2, kRowsPerChunk) : 16;
             std::unique_ptr<uint8_t[]> grown(new uint8_t[cap * recordSize_]);
             if (count_) std::memcpy(grown.get(), chunks_[0].get(), count_ * recordSize_);
-            if (chunks_.empty()) chunks_.emplace_back(std::move(grown));
-            else chunks_[0] = std::move(grown);
+            if (chunks_.empty())
+                chunks_.emplace_back(std::move(grown));
+            else
+                chunks_[0] = std::move(grown);
             firstCapacity_ = cap;
         }
         uint8_t* p = chunks_.back().get() + inChunk * recordSize_;
@@ -64,15 +66,14 @@ public:
     }
     void Append(const uint8_t* record) { std::memcpy(Append(), record, recordSize_); }
 
-    const uint8_t* Row(size_t i) const {
-        return chunks_[i / kRowsPerChunk].get() + (i % kRowsPerChunk) * recordSize_;
-    }
+    const uint8_t* Row(size_t i) const { return chunks_[i / kRowsPerChunk].get() + (i % kRowsPerChunk) * recordSize_; }
     uint8_t* Row(size_t i) { return chunks_[i / kRowsPerChunk].get() + (i % kRowsPerChunk) * recordSize_; }
 
     // Bytes held for the rows (whole chunks).
     size_t BytesAllocated() const {
         if (chunks_.empty()) return 0;
-        return (firstCapacity_ + (chunks_.size() - 1) * kRowsPerChunk) * recordSize_ + chunks_.capacity() * sizeof(chunks_[0]);
+        return (firstCapacity_ + (chunks_.size() - 1) * kRowsPerChunk) * recordSize_ +
+               chunks_.capacity() * sizeof(chunks_[0]);
     }
 
 private:

@@ -120,7 +120,8 @@ TEST(CommandLine, LogOptions) {
         CliArgs args;
         std::function<bool(const LogOptions&)> holds;
     } cases[] = {
-        {"defaults: text, no record limit", {"--simulate"},
+        {"defaults: text, no record limit",
+         {"--simulate"},
          [](const LogOptions& o) {
              return o.simulate && o.format == LogFormat::Text && o.limit == INT32_MAX && !o.limitGiven && !o.count &&
                     !o.timeSeconds && !o.interval && !o.repeat && o.out.empty();
@@ -131,17 +132,25 @@ TEST(CommandLine, LogOptions) {
         {".DB gives db", {"--out", "A.DB"}, [](const LogOptions& o) { return o.format == LogFormat::Db; }},
         {".Db gives db", {"--out", "a.Db"}, [](const LogOptions& o) { return o.format == LogFormat::Db; }},
         {".xls gives text", {"--out", "a.xls"}, [](const LogOptions& o) { return o.format == LogFormat::Text; }},
-        {"a dot in a folder only", {"--out", "d.csv/a"}, [](const LogOptions& o) { return o.format == LogFormat::Text; }},
-        {"--format beats the name", {"--out", "a.csv", "--format", "text"},
+        {"a dot in a folder only",
+         {"--out", "d.csv/a"},
          [](const LogOptions& o) { return o.format == LogFormat::Text; }},
-        {"--format=csv to stdout", {"--format=csv"}, [](const LogOptions& o) { return o.format == LogFormat::Csv && o.out.empty(); }},
+        {"--format beats the name",
+         {"--out", "a.csv", "--format", "text"},
+         [](const LogOptions& o) { return o.format == LogFormat::Text; }},
+        {"--format=csv to stdout",
+         {"--format=csv"},
+         [](const LogOptions& o) { return o.format == LogFormat::Csv && o.out.empty(); }},
         {"--limit N", {"--limit", "7"}, [](const LogOptions& o) { return o.limit == 7 && o.limitGiven; }},
         {"--limit=0", {"--limit=0"}, [](const LogOptions& o) { return o.limit == 0 && o.limitGiven; }},
         {"--time 1.5", {"--time", "1.5"}, [](const LogOptions& o) { return o.timeSeconds && *o.timeSeconds == 1.5; }},
         {"--time=3600", {"--time=3600"}, [](const LogOptions& o) { return o.timeSeconds && *o.timeSeconds == 3600; }},
-        {"--count=12 --interval 10 --repeat", {"--count=12", "--interval", "10", "--repeat"},
+        {"--count=12 --interval 10 --repeat",
+         {"--count=12", "--interval", "10", "--repeat"},
          [](const LogOptions& o) { return o.count == 12 && o.interval == 10 && o.repeat; }},
-        {"--frames=FILE", {"--frames=f.txt"}, [](const LogOptions& o) { return o.framesFile == "f.txt" && !o.simulate; }},
+        {"--frames=FILE",
+         {"--frames=f.txt"},
+         [](const LogOptions& o) { return o.framesFile == "f.txt" && !o.simulate; }},
         {"single dash long option", {"-out", "a.csv"}, [](const LogOptions& o) { return o.out == "a.csv"; }},
     };
     for (const auto& c : cases) {

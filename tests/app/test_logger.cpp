@@ -36,7 +36,8 @@ struct StreamCase {
 
 TEST_F(LoggerRun, RowsAreThereWhileTheRunGoesOnAndAllOfThemWhenItEnds) {
     const StreamCase cases[] = {
-        {"csv file", QStringLiteral("s.csv"), QLatin1Char(','), 1, "datetime,no,value,unit,dc_ac,auto,si_value,si_unit"},
+        {"csv file", QStringLiteral("s.csv"), QLatin1Char(','), 1,
+         "datetime,no,value,unit,dc_ac,auto,si_value,si_unit"},
         {"text file", QStringLiteral("s.txt"), QLatin1Char('\t'), 0, "No\tTime\tDC/AC\tValue\tUnit\tAUTO"},
         {"standard output", QString(), QLatin1Char('\t'), 0, "No\tTime\tDC/AC\tValue\tUnit\tAUTO"},
     };
@@ -217,11 +218,11 @@ TEST_F(LoggerRun, CsvColumnsForEveryUnitPrefixAndOverload) {
         bool overload;
     };
     const std::vector<Expected> expected = {
-        {"V", "V", 0, false},        {"V", "V", 0, false},     {"V", "V", 0, false},     {"mV", "V", -3, false},
-        {"mA", "A", -3, false},      {"A", "A", 0, false},     {"uA", "A", -6, false},   {"Hz", "Hz", 0, false},
-        {"kHz", "Hz", 3, false},     {"Duty", "%", 0, false},  {"nF", "F", -9, false},   {"uF", "F", -6, false},
-        {"Ω", "Ω", 0, false},        {"kΩ", "Ω", 3, false},    {"MΩ", "Ω", 6, false},    {"Ω♫", "Ω", 0, false},
-        {"V▶|", "V", 0, false},      {"MΩ", "Ω", 6, true},
+        {"V", "V", 0, false},    {"V", "V", 0, false},    {"V", "V", 0, false},   {"mV", "V", -3, false},
+        {"mA", "A", -3, false},  {"A", "A", 0, false},    {"uA", "A", -6, false}, {"Hz", "Hz", 0, false},
+        {"kHz", "Hz", 3, false}, {"Duty", "%", 0, false}, {"nF", "F", -9, false}, {"uF", "F", -6, false},
+        {"Ω", "Ω", 0, false},    {"kΩ", "Ω", 3, false},   {"MΩ", "Ω", 6, false},  {"Ω♫", "Ω", 0, false},
+        {"V▶|", "V", 0, false},  {"MΩ", "Ω", 6, true},
     };
     ASSERT_EQ(SimMeter::Scenes().size(), expected.size());
     const QString frames = WriteFrames(Path(QStringLiteral("scenes.txt")), expected.size(), 1);
@@ -231,7 +232,8 @@ TEST_F(LoggerRun, CsvColumnsForEveryUnitPrefixAndOverload) {
     ASSERT_EQ(child.Finish(), 0) << child.Err().toStdString();
     const Output o = ReadOutput(out, QLatin1Char(','));
     ASSERT_EQ(o.rows.size(), expected.size()) << child.Err().toStdString();
-    const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+    const QRegularExpression iso(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE("scene " + std::to_string(i));
         const QStringList& r = o.rows[i];

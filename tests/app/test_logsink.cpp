@@ -58,7 +58,8 @@ TEST(LogLineWriter, ARowCutByAFullDiskGoesWholeToTheFallback) {
 
     const QStringList fallbacks = QDir(fallbackFolder).entryList(QDir::Files);
     ASSERT_EQ(fallbacks.size(), 1);
-    EXPECT_TRUE(fallbacks[0].startsWith(QStringLiteral("rows.unwritten-")) && fallbacks[0].endsWith(QStringLiteral(".csv")))
+    EXPECT_TRUE(fallbacks[0].startsWith(QStringLiteral("rows.unwritten-")) &&
+                fallbacks[0].endsWith(QStringLiteral(".csv")))
         << fallbacks[0].toStdString();
     QFile fb(QDir(fallbackFolder).filePath(fallbacks[0]));
     ASSERT_TRUE(fb.open(QIODevice::ReadOnly));

@@ -81,8 +81,7 @@ TEST_F(MainWindowTest, CaptionAndStartUpValues) {
     EXPECT_EQ(s.MinLimit, 0.0f);
     // RecallStamp: the start-up date and time as days since 1899-12-30.
     const QDateTime now = QDateTime::currentDateTime();
-    const double nowDays =
-        25569.0 + double(now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000) / 86400000.0;
+    const double nowDays = 25569.0 + double(now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000) / 86400000.0;
     EXPECT_NEAR(s.RecallStamp, nowDays, 60.0 / 86400.0);
     EXPECT_GT(s.RecallStamp, 40000.0);  // a date after 2009, not a bare time of day
 }
@@ -261,15 +260,19 @@ TEST_F(MainWindowTest, TimersRunFromTheStart) {
 TEST_F(MainWindowTest, LowerStripStartsOutOfView) {
     EXPECT_EQ(w().frameGeometry().height(), 520);
     const int visibleBottom = w().height();  // bottom of the window's client area
-    for (QWidget* lower : {static_cast<QWidget*>(Control<QFrame>(w(), "Panel2")), static_cast<QWidget*>(Control<QFrame>(w(), "Panel3")),
-                           static_cast<QWidget*>(Control<QListWidget>(w(), "HistoryListBox")), static_cast<QWidget*>(Control<PanelLabel>(w(), "BTCon"))}) {
+    for (QWidget* lower :
+         {static_cast<QWidget*>(Control<QFrame>(w(), "Panel2")), static_cast<QWidget*>(Control<QFrame>(w(), "Panel3")),
+          static_cast<QWidget*>(Control<QListWidget>(w(), "HistoryListBox")),
+          static_cast<QWidget*>(Control<PanelLabel>(w(), "BTCon"))}) {
         const int top = lower->mapTo(&w(), QPoint(0, 0)).y();
         EXPECT_GE(top, visibleBottom) << lower->metaObject()->className();
     }
     // Made taller, the whole designed client area shows.
     w().resize(w().width(), 700);
     QCoreApplication::processEvents();
-    const int bottom = Control<QListWidget>(w(), "HistoryListBox")->mapTo(&w(), QPoint(0, Control<QListWidget>(w(), "HistoryListBox")->height())).y();
+    const int bottom = Control<QListWidget>(w(), "HistoryListBox")
+                           ->mapTo(&w(), QPoint(0, Control<QListWidget>(w(), "HistoryListBox")->height()))
+                           .y();
     EXPECT_LE(bottom, w().height());
 }
 
@@ -309,21 +312,43 @@ std::vector<Region> Regions(TFCOMM& w) {
         return v;
     };
     return {
-        {"top strip", W(Control<QToolButton>(w, "USBCon"), Control<QPushButton>(w, "BitBtn1"), Control<QCheckBox>(w, "B2400"), Control<QCheckBox>(w, "B4800"), Control<QCheckBox>(w, "B9600"), Control<QLabel>(w, "USBtxt"), Control<QLabel>(w, "USBtxt1"), Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"),
-                       Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4"), Control<QPushButton>(w, "RecallDataTest"), Control<QPushButton>(w, "Onescope"), Control<QPushButton>(w, "Button4"))},
+        {"top strip", W(Control<QToolButton>(w, "USBCon"), Control<QPushButton>(w, "BitBtn1"),
+                        Control<QCheckBox>(w, "B2400"), Control<QCheckBox>(w, "B4800"), Control<QCheckBox>(w, "B9600"),
+                        Control<QLabel>(w, "USBtxt"), Control<QLabel>(w, "USBtxt1"), Control<PanelLabel>(w, "BtCOM1"),
+                        Control<PanelLabel>(w, "BtCOM2"), Control<PanelLabel>(w, "BtCOM3"),
+                        Control<PanelLabel>(w, "BtCOM4"), Control<QPushButton>(w, "RecallDataTest"),
+                        Control<QPushButton>(w, "Onescope"), Control<QPushButton>(w, "Button4"))},
         // RecordSITime sits in the gap of RecordSI's caption by design: it is checked against
         // the others, not against its caption.
-        {"left column", W(Control<LcdPanel>(w, "Panel1"), Control<QProgressBar>(w, "PBar2"), Control<QCheckBox>(w, "RepeatSet"), Control<QCheckBox>(w, "RecordSI"), Control<QToolButton>(w, "RecordNew"), Control<QToolButton>(w, "OpenDataFiles"), Control<QToolButton>(w, "saveas"),
-                         Control<QToolButton>(w, "BtPrint"), Control<QToolButton>(w, "Print"), Control<QTableView>(w, "DBGrid1"))},
-        {"left column, sampling edit", W(Control<LcdPanel>(w, "Panel1"), Control<QProgressBar>(w, "PBar2"), Control<QCheckBox>(w, "RepeatSet"), Control<QLineEdit>(w, "RecordSITime"), Control<QToolButton>(w, "RecordNew"),
-                                        Control<QToolButton>(w, "OpenDataFiles"), Control<QToolButton>(w, "saveas"), Control<QToolButton>(w, "BtPrint"), Control<QToolButton>(w, "Print"), Control<QTableView>(w, "DBGrid1"))},
+        {"left column",
+         W(Control<LcdPanel>(w, "Panel1"), Control<QProgressBar>(w, "PBar2"), Control<QCheckBox>(w, "RepeatSet"),
+           Control<QCheckBox>(w, "RecordSI"), Control<QToolButton>(w, "RecordNew"),
+           Control<QToolButton>(w, "OpenDataFiles"), Control<QToolButton>(w, "saveas"),
+           Control<QToolButton>(w, "BtPrint"), Control<QToolButton>(w, "Print"), Control<QTableView>(w, "DBGrid1"))},
+        {"left column, sampling edit",
+         W(Control<LcdPanel>(w, "Panel1"), Control<QProgressBar>(w, "PBar2"), Control<QCheckBox>(w, "RepeatSet"),
+           Control<QLineEdit>(w, "RecordSITime"), Control<QToolButton>(w, "RecordNew"),
+           Control<QToolButton>(w, "OpenDataFiles"), Control<QToolButton>(w, "saveas"),
+           Control<QToolButton>(w, "BtPrint"), Control<QToolButton>(w, "Print"), Control<QTableView>(w, "DBGrid1"))},
         {"right column", W(Control<QFrame>(w, "KD"), Control<QChartView>(w, "Chtshow"))},
-        {"gauge panel", W(Control<ImageButton>(w, "CONok"), Control<ImageButton>(w, "CONokN"), Control<ImageButton>(w, "KdFd"), Control<ImageButton>(w, "KdSx"), Control<PanelLabel>(w, "oltext"))},
-        {"chart tools", W(Control<ImageButton>(w, "TbFd"), Control<ImageButton>(w, "TbSx"), Control<QToolButton>(w, "BtNew"), Control<QToolButton>(w, "BtSave"), Control<QToolButton>(w, "BtFirst"), Control<QToolButton>(w, "BTPrevious"), Control<QToolButton>(w, "Bt10"), Control<QToolButton>(w, "BtNext"), Control<QToolButton>(w, "BTlast"),
-                         Control<QComboBox>(w, "ComboBox1"), Control<ImageButton>(w, "ScopeNo"), Control<ImageButton>(w, "Scopeok"), Control<QLineEdit>(w, "Maxrecord"))},
-        {"lower strip", W(Control<QFrame>(w, "Panel2"), Control<QFrame>(w, "Panel3"), Control<PanelLabel>(w, "BTCon"), Control<PanelLabel>(w, "BtDiscon"), Control<PanelLabel>(w, "BtExit"), Control<QListWidget>(w, "HistoryListBox"), Control<QToolButton>(w, "ClearBtn"),
-                         Control<QPushButton>(w, "SendData"), Control<QToolButton>(w, "ReadBtn"), Control<QPushButton>(w, "SetFeature"), Control<QListWidget>(w, "DevListBox"), Control<QToolButton>(w, "InfoBtn"), Control<QToolButton>(w, "COMCon"), Control<QPushButton>(w, "Button2"),
-                         Control<QPushButton>(w, "Button3"), Control<QCheckBox>(w, "IFMS22H"), Control<QCheckBox>(w, "IFRK740"), Control<QCheckBox>(w, "IFMS35F"), Control<QCheckBox>(w, "IFMS22D"), Control<QPlainTextEdit>(w, "Memo1"))},
+        {"gauge panel",
+         W(Control<ImageButton>(w, "CONok"), Control<ImageButton>(w, "CONokN"), Control<ImageButton>(w, "KdFd"),
+           Control<ImageButton>(w, "KdSx"), Control<PanelLabel>(w, "oltext"))},
+        {"chart tools",
+         W(Control<ImageButton>(w, "TbFd"), Control<ImageButton>(w, "TbSx"), Control<QToolButton>(w, "BtNew"),
+           Control<QToolButton>(w, "BtSave"), Control<QToolButton>(w, "BtFirst"), Control<QToolButton>(w, "BTPrevious"),
+           Control<QToolButton>(w, "Bt10"), Control<QToolButton>(w, "BtNext"), Control<QToolButton>(w, "BTlast"),
+           Control<QComboBox>(w, "ComboBox1"), Control<ImageButton>(w, "ScopeNo"), Control<ImageButton>(w, "Scopeok"),
+           Control<QLineEdit>(w, "Maxrecord"))},
+        {"lower strip",
+         W(Control<QFrame>(w, "Panel2"), Control<QFrame>(w, "Panel3"), Control<PanelLabel>(w, "BTCon"),
+           Control<PanelLabel>(w, "BtDiscon"), Control<PanelLabel>(w, "BtExit"),
+           Control<QListWidget>(w, "HistoryListBox"), Control<QToolButton>(w, "ClearBtn"),
+           Control<QPushButton>(w, "SendData"), Control<QToolButton>(w, "ReadBtn"),
+           Control<QPushButton>(w, "SetFeature"), Control<QListWidget>(w, "DevListBox"),
+           Control<QToolButton>(w, "InfoBtn"), Control<QToolButton>(w, "COMCon"), Control<QPushButton>(w, "Button2"),
+           Control<QPushButton>(w, "Button3"), Control<QCheckBox>(w, "IFMS22H"), Control<QCheckBox>(w, "IFRK740"),
+           Control<QCheckBox>(w, "IFMS35F"), Control<QCheckBox>(w, "IFMS22D"), Control<QPlainTextEdit>(w, "Memo1"))},
         {"recall panel", kids(Control<QFrame>(w, "Panel2"))},
         {"limits panel", kids(Control<QFrame>(w, "Panel3"))},
     };
@@ -348,10 +373,10 @@ void ExpectRegionsApartAndWhole(TFCOMM& w, bool upperOnly, const char* size) {
             for (size_t j = i + 1; j < shown.size(); ++j) {
                 const QRect a = shown[i]->geometry(), b = shown[j]->geometry();
                 EXPECT_FALSE(a.intersects(b))
-                    << size << ", " << r.name << ": " << shown[i]->metaObject()->className() << " at "
-                    << a.x() << "," << a.y() << " " << a.width() << "x" << a.height() << " covers "
-                    << shown[j]->metaObject()->className() << " at " << b.x() << "," << b.y() << " " << b.width()
-                    << "x" << b.height() << " (" << shown[i]->objectName().toStdString()
+                    << size << ", " << r.name << ": " << shown[i]->metaObject()->className() << " at " << a.x() << ","
+                    << a.y() << " " << a.width() << "x" << a.height() << " covers "
+                    << shown[j]->metaObject()->className() << " at " << b.x() << "," << b.y() << " " << b.width() << "x"
+                    << b.height() << " (" << shown[i]->objectName().toStdString()
                     << (shown[i]->property("text").toString().toStdString()) << " / "
                     << (shown[j]->property("text").toString().toStdString()) << ")";
             }
@@ -365,8 +390,8 @@ void ExpectRegionsApartAndWhole(TFCOMM& w, bool upperOnly, const char* size) {
             const QRect inClient(c->mapTo(client, QPoint(0, 0)), c->size());
             EXPECT_TRUE(inView.contains(inClient))
                 << size << ", " << r.name << ": " << c->metaObject()->className() << " "
-                << c->property("text").toString().toStdString() << " at y " << inClient.y() << ".."
-                << inClient.bottom() << " not whole in the client area of height " << inView.height();
+                << c->property("text").toString().toStdString() << " at y " << inClient.y() << ".." << inClient.bottom()
+                << " not whole in the client area of height " << inView.height();
         }
     }
 }
@@ -396,12 +421,16 @@ TEST_F(MainWindowTest, DesignedClientAreaLiesBelowTheMenuBar) {
     QCoreApplication::processEvents();
     EXPECT_EQ(w().centralWidget()->size(), QSize(717, 596));
     EXPECT_EQ(w().centralWidget()->y(), w().menuBar()->geometry().bottom() + 1);
-    for (QWidget* c : {static_cast<QWidget*>(Control<QPushButton>(w(), "SendData")), static_cast<QWidget*>(Control<QListWidget>(w(), "HistoryListBox"))}) {
+    for (QWidget* c : {static_cast<QWidget*>(Control<QPushButton>(w(), "SendData")),
+                       static_cast<QWidget*>(Control<QListWidget>(w(), "HistoryListBox"))}) {
         EXPECT_LE(c->geometry().bottom(), 595) << c->metaObject()->className();
     }
     // The log shows more than one line.
     w().Log(QStringLiteral("one"));
-    EXPECT_GE(Control<QListWidget>(w(), "HistoryListBox")->viewport()->height(), 2 * Control<QListWidget>(w(), "HistoryListBox")->visualItemRect(Control<QListWidget>(w(), "HistoryListBox")->item(0)).height());
+    EXPECT_GE(Control<QListWidget>(w(), "HistoryListBox")->viewport()->height(),
+              2 * Control<QListWidget>(w(), "HistoryListBox")
+                      ->visualItemRect(Control<QListWidget>(w(), "HistoryListBox")->item(0))
+                      .height());
 }
 
 // Every column of the grid shows its title and its texts whole ("AUTO", not "AU..."), with
@@ -444,8 +473,10 @@ TEST_F(MainWindowTest, CtrlAStartsTheLinkFromTheHiddenMenu) {
 TEST_F(MainWindowTest, FilteredEditsKeepDeleteAndNavigation) {
     w().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w()));
-    for (QLineEdit* e : {Control<QLineEdit>(w(), "RecordSITime"), Control<QLineEdit>(w(), "TimeH"), Control<QLineEdit>(w(), "TimeM"), Control<QLineEdit>(w(), "TimeS"), Control<QLineEdit>(w(), "TimeInt"), Control<QLineEdit>(w(), "Maxrecord"),
-                         Control<QLineEdit>(w(), "Setmax"), Control<QLineEdit>(w(), "SetMin")}) {
+    for (QLineEdit* e :
+         {Control<QLineEdit>(w(), "RecordSITime"), Control<QLineEdit>(w(), "TimeH"), Control<QLineEdit>(w(), "TimeM"),
+          Control<QLineEdit>(w(), "TimeS"), Control<QLineEdit>(w(), "TimeInt"), Control<QLineEdit>(w(), "Maxrecord"),
+          Control<QLineEdit>(w(), "Setmax"), Control<QLineEdit>(w(), "SetMin")}) {
         const QString before = e->text();
         e->setFocus();
         e->setCursorPosition(0);
@@ -475,8 +506,8 @@ TEST_F(MainWindowTest, LogShowsTheNewestLine) {
                 [&] { return log->viewport()->rect().contains(log->visualItemRect(log->currentItem())); }, 5000));
             const QRect r = log->visualItemRect(log->currentItem());
             EXPECT_EQ(log->currentItem()->text(), QStringLiteral("line %1").arg(i));
-            EXPECT_TRUE(log->viewport()->rect().contains(r)) << i << ": line at " << r.y() << ".." << r.bottom()
-                                                            << " of " << log->viewport()->height();
+            EXPECT_TRUE(log->viewport()->rect().contains(r))
+                << i << ": line at " << r.y() << ".." << r.bottom() << " of " << log->viewport()->height();
         }
     }
 }

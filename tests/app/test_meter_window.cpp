@@ -90,7 +90,8 @@ protected:
     }
     // The arc dot j of the 800-step arc, the centre of its ellipse.
     QPoint ArcDot(int j) {
-        const GaugeGeometry g = ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height());
+        const GaugeGeometry g =
+            ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height());
         const GaugePoint p = GaugePointAt(g, GaugeStepAngle(g, 800, j), 3);
         return QPoint(p.X + 1, p.Y + 1);
     }
@@ -153,7 +154,8 @@ TEST_F(MeterWindowTest, TestFrameEndToEnd) {
     EXPECT_TRUE(Control<ImageButton>(w(), "ScopeNo")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
     EXPECT_FALSE(Control<ImageButton>(w(), "Scopeok")->isVisibleTo(Control<QChartView>(w(), "Chtshow")));
     // The needle moved a little right of upright (406), and only one needle is left.
-    const GaugeGeometry g = ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height());
+    const GaugeGeometry g =
+        ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height());
     const NeedleLine n = GaugeNeedle(g, 406, 80, false);
     EXPECT_EQ(w().State.NeedleTipX, n.Tip.X);
     EXPECT_EQ(w().State.NeedleEndX, n.End.X);
@@ -162,7 +164,7 @@ TEST_F(MeterWindowTest, TestFrameEndToEnd) {
     ASSERT_FALSE(row.empty());
     EXPECT_LE(row.size(), 3u);
     EXPECT_GT(row.front(), upright.front());
-    EXPECT_FALSE(Black(upright.front(), 40));  // the upright needle is erased
+    EXPECT_FALSE(Black(upright.front(), 40));              // the upright needle is erased
     EXPECT_TRUE(Black(ArcDot(400).x(), ArcDot(400).y()));  // the dial is left intact
     // A row in the grid.
     ASSERT_EQ(w().T22GDB->RowCount(), rowsBefore + 1);
@@ -262,8 +264,10 @@ TEST_F(MeterWindowTest, RecordingErrorLeavesBarAndChartUndone) {
     w().State.FrameHex = kTestFrameHex;
     EXPECT_ANY_THROW(w().LcdDisplay42());
     EXPECT_EQ(w().State.ValueText, "00.66");
-    EXPECT_EQ(w().State.NeedleTipX, GaugeNeedle(ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(), Control<QFrame>(w(), "KD")->height()), 406, 80,
-                                                false).Tip.X);
+    EXPECT_EQ(w().State.NeedleTipX, GaugeNeedle(ComputeGaugeGeometry(Control<QFrame>(w(), "KD")->width(),
+                                                                     Control<QFrame>(w(), "KD")->height()),
+                                                406, 80, false)
+                                        .Tip.X);
     EXPECT_EQ(Control<QProgressBar>(w(), "PBar2")->value(), 7);
     EXPECT_EQ(Series<QLineSeries>(w(), "Series1")->count(), 161);
 }
@@ -273,7 +277,10 @@ TEST_F(MeterWindowTest, LoggedDisplayReportsEachFailingFrameOnceAndGoesOn) {
     w().State.FrameHex = Frame("12.34", ' ', ' ', 'C');
     EXPECT_FALSE(w().LcdDisplay42Logged());
     ASSERT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), logBefore + 1);
-    EXPECT_TRUE(Control<QListWidget>(w(), "HistoryListBox")->item(logBefore)->text().contains(QStringLiteral("'C' is not a valid integer value")));
+    EXPECT_TRUE(Control<QListWidget>(w(), "HistoryListBox")
+                    ->item(logBefore)
+                    ->text()
+                    .contains(QStringLiteral("'C' is not a valid integer value")));
     EXPECT_FALSE(w().LcdDisplay42Logged());  // the next failing frame: one more line
     EXPECT_EQ(Control<QListWidget>(w(), "HistoryListBox")->count(), logBefore + 2);
     EXPECT_TRUE(errors_.empty());  // no modal dialog
@@ -336,7 +343,7 @@ TEST_F(MeterWindowTest, LimitKeyFilter) {
         char key;
         bool passes;
     };
-    const Case cases[] = {{'0', true}, {'9', true}, {'+', true}, {'-', true}, {8, true},
+    const Case cases[] = {{'0', true},  {'9', true},  {'+', true},  {'-', true},  {8, true},
                           {'a', false}, {' ', false}, {'.', false}, {',', false}, {'e', false}};
     for (const Case& c : cases) {
         char key = c.key;
@@ -393,7 +400,10 @@ TEST_F(MeterWindowTest, NewAndRightClickReturnToTheFixedScale) {
     const double bottomMin = Axis(Qt::Horizontal)->min(), bottomMax = Axis(Qt::Horizontal)->max();
     const std::vector<std::pair<const char*, std::function<void()>>> ways = {
         {"New", [this] { Control<QToolButton>(w(), "BtNew")->click(); }},
-        {"right-click", [this] { QTest::mouseClick(Control<QChartView>(w(), "Chtshow")->viewport(), Qt::RightButton, {}, QPoint(200, 150)); }},
+        {"right-click",
+         [this] {
+             QTest::mouseClick(Control<QChartView>(w(), "Chtshow")->viewport(), Qt::RightButton, {}, QPoint(200, 150));
+         }},
     };
     for (const auto& [name, back] : ways) {
         // A drag over the middle of the plot zooms both axes in.
@@ -585,8 +595,9 @@ TEST_F(MeterWindowTest, AFailedBitmapSaveLeavesTheOldFileIntact) {
     EXPECT_EQ(messages_.size(), 1u);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), old);
-    EXPECT_EQ(QFileInfo(path).permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther),
-              QFileDevice::Permissions());
+    EXPECT_EQ(
+        QFileInfo(path).permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+        QFileDevice::Permissions());
     // No temporary file left beside it.
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("databmp")),
               QStringList{QStringLiteral("databmp.bmp")});
@@ -614,9 +625,11 @@ TEST(DecodeCommand, OneLinePerFrame) {
     autoKilohm.display = "3.999";
     std::string test = kTestFrameHex;
     std::string spaced;  // lower case with blanks between the bytes, CR LF line end
-    for (size_t i = 0; i < test.size(); i += 2) spaced += char(std::tolower(test[i])) + std::string(1, char(std::tolower(test[i + 1]))) + " ";
+    for (size_t i = 0; i < test.size(); i += 2)
+        spaced += char(std::tolower(test[i])) + std::string(1, char(std::tolower(test[i + 1]))) + " ";
     const std::string input = spaced + "\r\n" + "\n" + "   \n" + "5A00\n" + test + "0\n" + EncodeFrame(hexMode) + "\n" +
-                              EncodeFrame(negativeOverload) + "\n" + EncodeFrame(autoKilohm) + "\n" + EncodeFrame(wave) + "\n";
+                              EncodeFrame(negativeOverload) + "\n" + EncodeFrame(autoKilohm) + "\n" +
+                              EncodeFrame(wave) + "\n";
     const QString path = dir.filePath(QStringLiteral("frames.txt"));
     {
         QFile f(path);
@@ -626,12 +639,8 @@ TEST(DecodeCommand, OneLinePerFrame) {
     std::string waveField;
     for (int i = 0; i < 160; ++i) waveField += (i ? ",128" : "128");
     const std::string expected = std::string("value\tunit\tdc_ac\tauto\tnval\tgauge\tbar\twave\n") +
-                                 "00.66\t V\tDC\t\t66\t406\t1\t\n" +
-                                 "incomplete\n" +
-                                 "incomplete\n" +
-                                 "error\n" +
-                                 "- 0.L\t V\tDC\t\t-60\t0\t40\t\n" +
-                                 "3.999\tk*\t\tAUTO\t3999\t799\t39\t\n" +
+                                 "00.66\t V\tDC\t\t66\t406\t1\t\n" + "incomplete\n" + "incomplete\n" + "error\n" +
+                                 "- 0.L\t V\tDC\t\t-60\t0\t40\t\n" + "3.999\tk*\t\tAUTO\t3999\t799\t39\t\n" +
                                  "00.66\t V\tDC\t\t66\t406\t1\t" + waveField + "\n";
     testing::internal::CaptureStdout();
     const int status = CmdDecode({path.toStdString()});

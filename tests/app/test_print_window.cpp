@@ -56,12 +56,8 @@ protected:
         const int first = int(w().T22GDB->RowCount()) + 1;
         for (int i = 0; i < n; ++i) w().T22GDB->Append(Reading(first + i));
     }
-    ReportPreviewDialog* Preview() {
-        return w().findChild<ReportPreviewDialog*>(QStringLiteral("QuickRep1Preview"));
-    }
-    static int PreviewPages(ReportPreviewDialog* d) {
-        return d->findChild<QPrintPreviewWidget*>()->pageCount();
-    }
+    ReportPreviewDialog* Preview() { return w().findChild<ReportPreviewDialog*>(QStringLiteral("QuickRep1Preview")); }
+    static int PreviewPages(ReportPreviewDialog* d) { return d->findChild<QPrintPreviewWidget*>()->pageCount(); }
     void ClickPrint() {
         Control<QToolButton>(w(), "BtPrint")->click();
         QCoreApplication::processEvents();
@@ -94,8 +90,7 @@ TEST_F(PrintWindowTest, PrintButtonPreviewsEveryRowOfTheRecordTable) {
         ASSERT_EQ(d->Rows().size(), size_t(c.rows));
         for (size_t r = 0; r < d->Rows().size(); ++r) {
             for (int col = 0; col < kReportColumns; ++col) {
-                EXPECT_EQ(d->Rows()[r][size_t(col)], w().T22GDB->CellText(r, col))
-                    << "row " << r << " column " << col;
+                EXPECT_EQ(d->Rows()[r][size_t(col)], w().T22GDB->CellText(r, col)) << "row " << r << " column " << col;
             }
         }
         EXPECT_EQ(PreviewPages(d), PageCount(size_t(c.rows), DefaultReportLayout()));
@@ -118,7 +113,7 @@ TEST_F(PrintWindowTest, ReadingsRecordedWhileThePreviewIsOpenShowOnlyInTheNextPr
     ReportPreviewDialog* first = Preview();
     ASSERT_NE(first, nullptr);
 
-    Record(5);  // the meter goes on recording
+    Record(5);     // the meter goes on recording
     ClickPrint();  // a second click while the preview shows: no new preview, no new rows
     EXPECT_EQ(Preview(), first);
     EXPECT_EQ(w().findChildren<ReportPreviewDialog*>().size(), 1);
@@ -159,9 +154,7 @@ TEST_F(PrintWindowTest, ThePreviewGoesWithTheWindow) {
 class ReportCommandTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string Path(const char* name) const {
-        return dir_.filePath(QString::fromLatin1(name)).toStdString();
-    }
+    std::string Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
     // A record table file holding n readings, written as the window's Save writes it.
     std::string TableWith(int n, const char* name) {
         const QString work = dir_.filePath(QStringLiteral("work.DB"));
@@ -182,8 +175,7 @@ protected:
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         const int status = CmdReport(args);
-        Result r{status, testing::internal::GetCapturedStdout(),
-                 testing::internal::GetCapturedStderr()};
+        Result r{status, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
         return r;
     }
     static QString PdfText(const std::string& pdf) {
@@ -212,12 +204,12 @@ TEST_F(ReportCommandTest, WritesTheReportOfEveryRow) {
     EXPECT_EQ(text.count(QStringLiteral("The Data Print Foot")), pages);
     for (int i = 1; i <= 100; ++i) {
         const RecordRow row = Reading(i);
-        EXPECT_TRUE(text.contains(QRegularExpression(
-            QStringLiteral("\\n\\s*%1\\s+\\d\\d:\\d\\d:\\d\\d\\s+%2\\s+%3\\s+%4")
-                .arg(i)
-                .arg(QString::fromStdString(row.DcAc))
-                .arg(QRegularExpression::escape(QString::fromStdString(row.Value)))
-                .arg(QRegularExpression::escape(SegmentText(row.Unit))))))
+        EXPECT_TRUE(
+            text.contains(QRegularExpression(QStringLiteral("\\n\\s*%1\\s+\\d\\d:\\d\\d:\\d\\d\\s+%2\\s+%3\\s+%4")
+                                                 .arg(i)
+                                                 .arg(QString::fromStdString(row.DcAc))
+                                                 .arg(QRegularExpression::escape(QString::fromStdString(row.Value)))
+                                                 .arg(QRegularExpression::escape(SegmentText(row.Unit))))))
             << "row " << i;
     }
 }
@@ -246,8 +238,7 @@ TEST_F(ReportCommandTest, ArgumentsAndFailures) {
         {"unknown option", {good, "--png", Path("y.pdf")}, 2, "usage", Path("y.pdf"), false},
         {"missing table", {Path("none.db"), "--pdf", Path("a.pdf")}, 1, "none.db", Path("a.pdf"), false},
         {"not a table", {notATable, "--pdf", Path("b.pdf")}, 1, "notes.db", Path("b.pdf"), false},
-        {"unwritable output", {good, "--pdf", Path("missing/c.pdf")}, 1, "missing/c.pdf",
-         Path("missing/c.pdf"), false},
+        {"unwritable output", {good, "--pdf", Path("missing/c.pdf")}, 1, "missing/c.pdf", Path("missing/c.pdf"), false},
         {"empty table: nothing to print", {empty, "--pdf", Path("d.pdf")}, 0, "", Path("d.pdf"), false},
         {"options in any order", {"--pdf", Path("e.pdf"), good}, 0, "", Path("e.pdf"), true},
     };

@@ -89,7 +89,9 @@ protected:
         w_->INDataToTable();
     }
     int GridRows() const { return Control<QTableView>(*w_, "DBGrid1")->model()->rowCount(); }
-    QString Cell(int row, int col) const { return Control<QTableView>(*w_, "DBGrid1")->model()->index(row, col).data().toString(); }
+    QString Cell(int row, int col) const {
+        return Control<QTableView>(*w_, "DBGrid1")->model()->index(row, col).data().toString();
+    }
     static std::string ReadAll(const std::string& path) {
         QFile f(QString::fromStdString(path));
         if (!f.open(QIODevice::ReadOnly)) return "<missing>";
@@ -114,7 +116,8 @@ TEST_F(RecordsWindow, StartupOpensTheTableAndTheGridShowsItsColumns) {
     EXPECT_TRUE(w_->T22GDB->IsOpen());
     EXPECT_EQ(GridRows(), 0);
     const char* titles[] = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
-    const Qt::Alignment align[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight, Qt::AlignLeft};
+    const Qt::Alignment align[] = {Qt::AlignLeft,  Qt::AlignHCenter, Qt::AlignHCenter,
+                                   Qt::AlignRight, Qt::AlignRight,   Qt::AlignLeft};
     auto* m = Control<QTableView>(*w_, "DBGrid1")->model();
     ASSERT_EQ(m->columnCount(), 6);
     Reading("00.66", "DC", "k*", "AUTO");
@@ -145,7 +148,10 @@ TEST_F(RecordsWindow, MissingTableIsReportedAndStartUpGoesOn) {
     EXPECT_TRUE(Control<QLabel>(*w_, "RecordStateLabel")->text().contains(QStringLiteral("NOT RECORDING")));
     int lines = 0;
     for (int i = 0; i < Control<QListWidget>(*w_, "HistoryListBox")->count(); ++i)
-        lines += Control<QListWidget>(*w_, "HistoryListBox")->item(i)->text().startsWith(QStringLiteral("Not recording")) ? 1 : 0;
+        lines +=
+            Control<QListWidget>(*w_, "HistoryListBox")->item(i)->text().startsWith(QStringLiteral("Not recording"))
+                ? 1
+                : 0;
     EXPECT_EQ(lines, 1);
 }
 
@@ -154,7 +160,8 @@ TEST_F(RecordsWindow, ReadingsAppendAndTheGridFollows) {
     for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
     EXPECT_EQ(GridRows(), 5);
     EXPECT_EQ(Control<QTableView>(*w_, "DBGrid1")->currentIndex().row(), 4);
-    EXPECT_EQ(Control<QTableView>(*w_, "DBGrid1")->model()->headerData(4, Qt::Vertical).toString(), QString(QChar(0x25B6)));
+    EXPECT_EQ(Control<QTableView>(*w_, "DBGrid1")->model()->headerData(4, Qt::Vertical).toString(),
+              QString(QChar(0x25B6)));
     EXPECT_EQ(Control<QTableView>(*w_, "DBGrid1")->model()->headerData(3, Qt::Vertical).toString(), QString());
     EXPECT_EQ(Cell(4, 0), QStringLiteral("5"));
     EXPECT_EQ(w_->State.RecordNo, 6);
@@ -167,10 +174,11 @@ TEST_F(RecordsWindow, LimitMenu) {
         const char* item;
         int32_t limit;
     };
-    const Case cases[] = {{"N10001", 1000},    {"N50001", 5000},     {"N100001", 10000},
-                          {"N500001", 50000},  {"N1000001", 100000}, {"limitess", 10000000},
-                          {"limitess", 10000000}, {"N10001", 1000}};
-    QAction* all[] = {Control<QAction>(*w_, "N10001"), Control<QAction>(*w_, "N50001"), Control<QAction>(*w_, "N100001"), Control<QAction>(*w_, "N500001"), Control<QAction>(*w_, "N1000001"), Control<QAction>(*w_, "limitess")};
+    const Case cases[] = {{"N10001", 1000},     {"N50001", 5000},       {"N100001", 10000},     {"N500001", 50000},
+                          {"N1000001", 100000}, {"limitess", 10000000}, {"limitess", 10000000}, {"N10001", 1000}};
+    QAction* all[] = {Control<QAction>(*w_, "N10001"),   Control<QAction>(*w_, "N50001"),
+                      Control<QAction>(*w_, "N100001"),  Control<QAction>(*w_, "N500001"),
+                      Control<QAction>(*w_, "N1000001"), Control<QAction>(*w_, "limitess")};
     for (const auto& c : cases) {
         QAction* item = Control<QAction>(*w_, c.item);
         item->trigger();
@@ -284,7 +292,8 @@ TEST_F(RecordsWindow, RecallStepsStampTheRows) {
     };
     for (const auto& c : cases) {
         w_->RecordNewClick();
-        if (Control<QCheckBox>(*w_, "RecallCheck")->isChecked() != c.check) Control<QCheckBox>(*w_, "RecallCheck")->click();
+        if (Control<QCheckBox>(*w_, "RecallCheck")->isChecked() != c.check)
+            Control<QCheckBox>(*w_, "RecallCheck")->click();
         EXPECT_EQ(Control<QLineEdit>(*w_, "TimeH")->text(), c.check ? QStringLiteral("00") : QStringLiteral("23"));
         EXPECT_EQ(Control<QLineEdit>(*w_, "TimeS")->text(), c.check ? QStringLiteral("00") : QStringLiteral("59"));
         Control<QLineEdit>(*w_, "TimeInt")->setText(QString::fromLatin1(c.interval));
@@ -385,7 +394,8 @@ TEST_F(RecordsWindow, OpenKeepsThePathAndTheNumbering) {
 TEST_F(RecordsWindow, FailedOpenKeepsTheRowsForTheExitPrompt) {
     Start();
     Reading("kept");
-    ASSERT_TRUE(QFile::copy(QStringLiteral(MS42K_TEST_DATA "/paradox/country.db"), QString::fromStdString(Path("country.db"))));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(MS42K_TEST_DATA "/paradox/country.db"), QString::fromStdString(Path("country.db"))));
     openName_ = Path("country.db");
     Guard([&] { w_->SpeedButton2Click(); });
     ASSERT_EQ(errors_.size(), 1u);
@@ -463,7 +473,8 @@ QStringList Listed(QFileDialog& dlg) {
         QTest::qWait(10);
         names.clear();
         const QModelIndex root = view->rootIndex();
-        for (int r = 0; r < view->model()->rowCount(root); ++r) names << view->model()->index(r, 0, root).data().toString();
+        for (int r = 0; r < view->model()->rowCount(root); ++r)
+            names << view->model()->index(r, 0, root).data().toString();
         if (!names.isEmpty() && i > 20) break;
     }
     names.sort();
@@ -481,8 +492,8 @@ TEST_F(RecordsWindow, FileDialogFiltersKeepTheCaptionsAndMatchWithoutCase) {
     EXPECT_EQ(Ui::FileDialogFilters(QString::fromLatin1(TFCOMM::OpenDialog1Filter)),
               (QStringList{QStringLiteral("access data files (*.DB)"), QStringLiteral("All files (*.*)")}));
     EXPECT_EQ(Ui::FileDialogFilters(QString::fromLatin1(TFCOMM::SaveDialog2Filter)),
-              (QStringList{QStringLiteral("Excel File(*.xls)"), QStringLiteral("DB File(*.db)"), QStringLiteral("Txt File(*.txt)"),
-                           QStringLiteral("All File(*.*)")}));
+              (QStringList{QStringLiteral("Excel File(*.xls)"), QStringLiteral("DB File(*.db)"),
+                           QStringLiteral("Txt File(*.txt)"), QStringLiteral("All File(*.*)")}));
     Touch(dir_.filePath(QStringLiteral("Ms35fdb.DB")));
     Touch(dir_.filePath(QStringLiteral("old.db")));
     Touch(dir_.filePath(QStringLiteral("notes.txt")));
@@ -497,7 +508,8 @@ TEST_F(RecordsWindow, FileDialogFiltersKeepTheCaptionsAndMatchWithoutCase) {
     EXPECT_EQ(types->itemText(0), QStringLiteral("access data files (*.DB)"));
     types->setCurrentIndex(1);
     emit types->activated(1);  // as a click on the entry
-    EXPECT_EQ(Listed(*dlg), (QStringList{QStringLiteral("Ms35fdb.DB"), QStringLiteral("notes.txt"), QStringLiteral("old.db")}));
+    EXPECT_EQ(Listed(*dlg),
+              (QStringList{QStringLiteral("Ms35fdb.DB"), QStringLiteral("notes.txt"), QStringLiteral("old.db")}));
     dlg->hide();
 }
 
@@ -542,7 +554,8 @@ TEST_F(RecordsWindow, SaveDialogTakesTheChosenFiltersExtension) {
     EXPECT_TRUE(listed.contains(QStringLiteral("Ms35fdb.DB"))) << listed.join(' ').toStdString();
     EXPECT_TRUE(errors_.empty()) << errors_.front();
     EXPECT_TRUE(messages_.empty()) << messages_.front();
-    ASSERT_TRUE(QFile::exists(QString::fromStdString(Path("run5.db")))) << QDir(dir_.path()).entryList().join(' ').toStdString();
+    ASSERT_TRUE(QFile::exists(QString::fromStdString(Path("run5.db"))))
+        << QDir(dir_.path()).entryList().join(' ').toStdString();
     RecordTable copy;
     copy.Open(Path("run5.db"));
     ASSERT_EQ(copy.RowCount(), 1u);
@@ -583,8 +596,10 @@ TEST_F(RecordsWindow, NewAndOpenAskBeforeUnsavedRowsGo) {
         rowsChoice_ = c.choice;
         saveName_ = *c.saveAs ? Path(c.saveAs) : std::string();
         openName_ = Path("other.db");
-        if (c.open) Control<QToolButton>(*w_, "OpenDataFiles")->click();
-        else Control<QToolButton>(*w_, "RecordNew")->click();
+        if (c.open)
+            Control<QToolButton>(*w_, "OpenDataFiles")->click();
+        else
+            Control<QToolButton>(*w_, "RecordNew")->click();
         ASSERT_EQ(rowQuestions_.size(), 1u);
         EXPECT_EQ(GridRows(), c.rowsAfter);
         const bool deleted = std::find(messages_.begin(), messages_.end(), " Record deleted ") != messages_.end();

@@ -87,7 +87,9 @@ void ExpectOpenLook(TFCOMM& w, bool open) {
     EXPECT_EQ(Control<QAction>(w, "STOP1")->isEnabled(), open);
     EXPECT_EQ(Control<PanelLabel>(w, "BTCon")->isHidden(), open);
     EXPECT_EQ(Control<PanelLabel>(w, "BtDiscon")->isHidden(), !open);
-    for (PanelLabel* p : {Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"), Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4")}) EXPECT_EQ(p->isEnabled(), !open);
+    for (PanelLabel* p : {Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"),
+                          Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4")})
+        EXPECT_EQ(p->isEnabled(), !open);
 }
 
 // What the controls show before the serial port was ever opened or closed.
@@ -98,7 +100,9 @@ void ExpectStartLook(TFCOMM& w) {
     EXPECT_TRUE(Control<QAction>(w, "START1")->isEnabled());
     EXPECT_FALSE(Control<QAction>(w, "STOP1")->isChecked());
     EXPECT_TRUE(Control<QAction>(w, "STOP1")->isEnabled());
-    for (PanelLabel* p : {Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"), Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4")}) EXPECT_TRUE(p->isEnabled());
+    for (PanelLabel* p : {Control<PanelLabel>(w, "BtCOM1"), Control<PanelLabel>(w, "BtCOM2"),
+                          Control<PanelLabel>(w, "BtCOM3"), Control<PanelLabel>(w, "BtCOM4")})
+        EXPECT_TRUE(p->isEnabled());
 }
 
 // ---- COMM2 at start ----
@@ -168,7 +172,8 @@ TEST_F(SerialWindowTest, OpenAndCloseByEveryControl) {
     } cases[] = {
         {"Connect / Disconnect panels", [&] { QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton); },
          [&] { QTest::mouseClick(Control<PanelLabel>(win, "BtDiscon"), Qt::LeftButton); }},
-        {"Connect panel / STOP menu item", [&] { QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton); },
+        {"Connect panel / STOP menu item",
+         [&] { QTest::mouseClick(Control<PanelLabel>(win, "BTCon"), Qt::LeftButton); },
          [&] { Control<QAction>(win, "STOP1")->trigger(); }},
         {"MS22G COM down / up", [&] { QTest::mouseClick(Control<QToolButton>(win, "COMCon"), Qt::LeftButton); },
          [&] { QTest::mouseClick(Control<QToolButton>(win, "COMCon"), Qt::LeftButton); }},
@@ -199,7 +204,8 @@ TEST_F(SerialWindowTest, OpeningTwiceLeavesOneOpenPort) {
     win.BTCon1Click();
     EXPECT_TRUE(win.COMM2->IsOpen());
     EXPECT_EQ(OpenDescriptorsOf(pty_.slave()), 1);
-    EXPECT_EQ(Control<QListWidget>(win, "HistoryListBox")->count(), logged) << "a port already open is not reported again";
+    EXPECT_EQ(Control<QListWidget>(win, "HistoryListBox")->count(), logged)
+        << "a port already open is not reported again";
     // One close closes it.
     win.BtDiscon1Click();
     EXPECT_EQ(OpenDescriptorsOf(pty_.slave()), 0);
@@ -321,19 +327,38 @@ TEST_F(SerialWindowTest, ReceiveHandlerTable) {
         const char* loText;
     } cases[] = {
         {"one frame line", {kFrameLine}, 1, kFrameLineText, kFrameLineText, ""},
-        {"first byte not A", {{0x3B, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x0D}}, 0, kFrameLineText,
-         kFrameLineText, ""},
-        {"ten-byte line", {{0x3A, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x0D}}, 0, "12345678DDA",
-         "12345678DDA", ""},
+        {"first byte not A",
+         {{0x3B, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x0D}},
+         0,
+         kFrameLineText,
+         kFrameLineText,
+         ""},
+        {"ten-byte line",
+         {{0x3A, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x0D}},
+         0,
+         "12345678DDA",
+         "12345678DDA",
+         ""},
         {"bytes without carriage return", {ToBytes("A1B")}, 0, "112", "", "112"},
         {"frame line, then more bytes", {Join({kFrameLine, ToBytes("\x4A\x45")})}, 1, "A5", kFrameLineText, "A5"},
-        {"frame lines in a row, one call", {Join({kFrameLine, kFrameLine, kFrameLine})}, 3, kFrameLineText,
-         kFrameLineText, ""},
+        {"frame lines in a row, one call",
+         {Join({kFrameLine, kFrameLine, kFrameLine})},
+         3,
+         kFrameLineText,
+         kFrameLineText,
+         ""},
         {"frame lines in a row, one call each", {kFrameLine, kFrameLine}, 2, kFrameLineText, kFrameLineText, ""},
         {"frame line split over three calls",
-         {{0x3A, 0x31, 0x32}, {0x33, 0x34, 0x35, 0x36}, {0x37, 0x38, 0x39, 0x0D}}, 1, kFrameLineText, kFrameLineText,
+         {{0x3A, 0x31, 0x32}, {0x33, 0x34, 0x35, 0x36}, {0x37, 0x38, 0x39, 0x0D}},
+         1,
+         kFrameLineText,
+         kFrameLineText,
          ""},
-        {"noise line, then a frame line", {Join({ToBytes("xyz\r"), kFrameLine})}, 1, kFrameLineText, kFrameLineText,
+        {"noise line, then a frame line",
+         {Join({ToBytes("xyz\r"), kFrameLine})},
+         1,
+         kFrameLineText,
+         kFrameLineText,
          ""},
         {"frame line, then a short line", {Join({kFrameLine, ToBytes("\x3A\x0D")})}, 1, "DDA", "DDA", ""},
         {"empty call", {Bytes{}}, 0, "6001", "", ""},
@@ -369,7 +394,8 @@ TEST_F(SerialWindowTest, AFrameThatFailsToDecodeIsReportedAndReceptionGoesOn) {
     EXPECT_TRUE(errors_.empty());
     int logged = 0;
     for (int i = 0; i < Control<QListWidget>(win, "HistoryListBox")->count(); ++i)
-        if (Control<QListWidget>(win, "HistoryListBox")->item(i)->text() == QStringLiteral("Frame not shown: '5X' is not a valid integer value"))
+        if (Control<QListWidget>(win, "HistoryListBox")->item(i)->text() ==
+            QStringLiteral("Frame not shown: '5X' is not a valid integer value"))
             ++logged;
     EXPECT_EQ(logged, 2);
     EXPECT_EQ(Control<QLabel>(win, "USBtxt")->text(), QStringLiteral("12"));
@@ -398,8 +424,7 @@ TEST_F(SerialWindowTest, FiveClicksFrom2400) {
     TFCOMM& win = Start();
     using enum TComPortBaudRate;
     const TComPortBaudRate after[] = {br4800, br9600, br19200, br1200, br1200};
-    const char* texts[] = {"Baud Rate:4800", "Baud Rate:9600", "Baud Rate:19200", "Baud Rate:1200",
-                           "Baud Rate:1200"};
+    const char* texts[] = {"Baud Rate:4800", "Baud Rate:9600", "Baud Rate:19200", "Baud Rate:1200", "Baud Rate:1200"};
     for (size_t i = 0; i < std::size(after); ++i) {
         SCOPED_TRACE(i + 1);
         Control<QPushButton>(win, "Button2")->click();
@@ -415,11 +440,9 @@ TEST_F(SerialWindowTest, OneClickFromEachSpeed) {
         TComPortBaudRate from, to;
         const char* text;  // nullptr: no message
     } cases[] = {
-        {br2400, br4800, "Baud Rate:4800"}, {br4800, br9600, "Baud Rate:9600"},
-        {br9600, br19200, "Baud Rate:19200"}, {br19200, br1200, "Baud Rate:1200"},
-        {br1200, br1200, "Baud Rate:1200"}, {br110, br110, nullptr},
-        {br14400, br14400, nullptr},        {br38400, br38400, nullptr},
-        {br115200, br115200, nullptr},
+        {br2400, br4800, "Baud Rate:4800"},  {br4800, br9600, "Baud Rate:9600"}, {br9600, br19200, "Baud Rate:19200"},
+        {br19200, br1200, "Baud Rate:1200"}, {br1200, br1200, "Baud Rate:1200"}, {br110, br110, nullptr},
+        {br14400, br14400, nullptr},         {br38400, br38400, nullptr},        {br115200, br115200, nullptr},
     };
     TFCOMM& win = Start();
     for (const auto& c : cases) {

@@ -28,7 +28,8 @@ QByteArray ReadAll(const QString& path) {
 
 int LogLinesWith(const TFCOMM& w, const QString& text) {
     int n = 0;
-    for (int i = 0; i < Control<QListWidget>(w, "HistoryListBox")->count(); ++i) n += Control<QListWidget>(w, "HistoryListBox")->item(i)->text().contains(text);
+    for (int i = 0; i < Control<QListWidget>(w, "HistoryListBox")->count(); ++i)
+        n += Control<QListWidget>(w, "HistoryListBox")->item(i)->text().contains(text);
     return n;
 }
 
@@ -47,10 +48,11 @@ TEST(StartupTable, FolderStatesAtStartUp) {
     const QByteArray garbage("this is not a Paradox table\n");
     const Case cases[] = {
         {"empty folder gets the table", [](const QDir&) {}, true, "", true, 1, "", "Ms35fdb.DB", 1},
-        {"existing table is opened as it is",
-         [](const QDir& d) { QFile::copy(kTemplate, d.filePath("Ms35fdb.DB")); }, true, "", true, 0, "", "Ms35fdb.DB", 1},
+        {"existing table is opened as it is", [](const QDir& d) { QFile::copy(kTemplate, d.filePath("Ms35fdb.DB")); },
+         true, "", true, 0, "", "Ms35fdb.DB", 1},
         {"table in other letter case is used, none added",
-         [](const QDir& d) { QFile::copy(kTemplate, d.filePath("ms35fdb.db")); }, true, "", true, 0, "", "ms35fdb.db", 1},
+         [](const QDir& d) { QFile::copy(kTemplate, d.filePath("ms35fdb.db")); }, true, "", true, 0, "", "ms35fdb.db",
+         1},
         {"unreadable table stays the start-up error and is left alone",
          [&](const QDir& d) {
              QFile f(d.filePath("Ms35fdb.DB"));
@@ -58,8 +60,8 @@ TEST(StartupTable, FolderStatesAtStartUp) {
              f.write(garbage);
          },
          true, "", false, 0, "Ms35fdb.DB", "", 1},
-        {"a folder in the table's place is not replaced",
-         [](const QDir& d) { d.mkdir("Ms35fdb.DB"); }, true, "", false, 0, "Ms35fdb.DB", "", 1},
+        {"a folder in the table's place is not replaced", [](const QDir& d) { d.mkdir("Ms35fdb.DB"); }, true, "", false,
+         0, "Ms35fdb.DB", "", 1},
         {"no template: the missing table is reported", [](const QDir&) {}, false, "", false, 0, "Ms35fdb.DB", "", 0},
         {"folder that does not exist: the failed copy is reported", [](const QDir&) {}, true, "gone", false, 0,
          "Cannot create the record table", "", 0},
@@ -128,7 +130,10 @@ TEST(StartupTable, UserFolderIsMadeAndEntered) {
     EXPECT_TRUE(EnterUserWorkFolder().contains(home.filePath("Documents/ms42k")));
     EXPECT_EQ(QDir::currentPath(), oldCwd);
     qputenv("HOME", oldHome);
-    if (oldConfig.isNull()) qunsetenv("XDG_CONFIG_HOME"); else qputenv("XDG_CONFIG_HOME", oldConfig);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
     QDir::setCurrent(oldCwd);
 }
 

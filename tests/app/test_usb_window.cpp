@@ -67,12 +67,14 @@ protected:
 
     QStringList Entries() {
         QStringList l;
-        for (int i = 0; i < Control<QListWidget>(w(), "DevListBox")->count(); ++i) l << Control<QListWidget>(w(), "DevListBox")->item(i)->text();
+        for (int i = 0; i < Control<QListWidget>(w(), "DevListBox")->count(); ++i)
+            l << Control<QListWidget>(w(), "DevListBox")->item(i)->text();
         return l;
     }
     QStringList LogLines() {
         QStringList l;
-        for (int i = 0; i < Control<QListWidget>(w(), "HistoryListBox")->count(); ++i) l << Control<QListWidget>(w(), "HistoryListBox")->item(i)->text();
+        for (int i = 0; i < Control<QListWidget>(w(), "HistoryListBox")->count(); ++i)
+            l << Control<QListWidget>(w(), "HistoryListBox")->item(i)->text();
         return l;
     }
     bool Logged(const QString& line) { return LogLines().contains(line); }
@@ -93,7 +95,7 @@ protected:
 };
 
 HidSimDeviceProfile Device(std::optional<std::u16string> product, std::u16string serial = u"", uint16_t vid = 0x1234,
-                        uint16_t pid = 0x0001) {
+                           uint16_t pid = 0x0001) {
     HidSimDeviceProfile s;
     s.product = std::move(product);
     s.serial = std::move(serial);
@@ -118,11 +120,11 @@ TEST_F(UsbWindow, DeviceListNamesAndCableSelection) {
          {Device(u"Keyboard"), Device(u"USB to Serial"), Device(u"Mouse")},
          {"Keyboard", "USB to Serial", "Mouse"},
          1},
-        {"two cables: the later one", {Device(u"USB to Serial"), Device(u"USB to Serial")}, {"USB to Serial", "USB to Serial"}, 1},
-        {"a serial number is not the cable",
-         {Device(u"USB to Serial", u"0042")},
-         {"USB to Serial (Serial=0042)"},
-         -1},
+        {"two cables: the later one",
+         {Device(u"USB to Serial"), Device(u"USB to Serial")},
+         {"USB to Serial", "USB to Serial"},
+         1},
+        {"a serial number is not the cable", {Device(u"USB to Serial", u"0042")}, {"USB to Serial (Serial=0042)"}, -1},
         {"no product string", {Device(std::nullopt, u"", 0x04B4, 0x000A)}, {"Device VID=04B4 PID=000A"}, -1},
         {"no devices", {}, {}, -1},
     };
@@ -359,7 +361,8 @@ struct NoCableCase {
 
 TEST_F(UsbWindow, WithoutACableTheUserIsToldOnce) {
     const std::vector<NoCableCase> cases = {
-        {"Connect", [](TFCOMM& w) {
+        {"Connect",
+         [](TFCOMM& w) {
              Control<QToolButton>(w, "USBCon")->setChecked(true);
              w.USBConClick();
          }},
@@ -421,7 +424,8 @@ TEST_F(SimulatedCable, HundredFramesGiveHundredRightRows) {
     EXPECT_EQ(sim_->Stats().featureReports, 1u);
     EXPECT_TRUE(errors_.empty());
     EXPECT_TRUE(messages_.empty());
-    EXPECT_TRUE(Control<ImageButton>(w(), "CONok")->isVisibleTo(Control<QFrame>(w(), "KD"))) << "frames arrive: the connection picture is lit";
+    EXPECT_TRUE(Control<ImageButton>(w(), "CONok")->isVisibleTo(Control<QFrame>(w(), "KD")))
+        << "frames arrive: the connection picture is lit";
 }
 
 TEST_F(SimulatedCable, SilentMeterIsAskedAgainAt600AndGivenUpAt3000) {
@@ -631,7 +635,9 @@ FramesFile WriteFramesFile(const QTemporaryDir& dir) {
     QFile f(out.path);
     f.open(QIODevice::WriteOnly);
     f.write("# recorded frames\n");
-    auto put = [&](const Frame& fr) { f.write(QByteArray::fromStdString(cable::HexText(fr.data(), fr.size())) + "\n"); };
+    auto put = [&](const Frame& fr) {
+        f.write(QByteArray::fromStdString(cable::HexText(fr.data(), fr.size())) + "\n");
+    };
     for (uint64_t k = 0; k < 40; ++k) {
         put(meter.CycleFrame(k));
         out.expected.push_back(meter.CycleShown(k));
@@ -662,7 +668,7 @@ FramesFile WriteFramesFile(const QTemporaryDir& dir) {
 
 struct LoggerCase {
     const char* name;
-    CliArgs extra;                        // options besides --frames and --out
+    CliArgs extra;                       // options besides --frames and --out
     std::function<void(TFCOMM&)> setUp;  // the window's controls set alike
 };
 

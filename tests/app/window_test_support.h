@@ -84,8 +84,8 @@ protected:
     void CopyTable() {
         const QString source = QStringLiteral(MS42K_SOURCE_DIR "/data/Ms35fdb.DB");
         const QString target = dir_.filePath(QString::fromLatin1(kTableName));
-        ASSERT_TRUE(QFile::copy(source, target)) << "cannot copy " << source.toStdString() << " to "
-                                                 << target.toStdString();
+        ASSERT_TRUE(QFile::copy(source, target))
+            << "cannot copy " << source.toStdString() << " to " << target.toStdString();
         ASSERT_TRUE(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     }
     // The scratch folder becomes the working folder until the test ends.

@@ -90,8 +90,8 @@ TEST(ReportLayoutPages, PageCountForTypicalTableSizes) {
 TEST(ReportLayoutPages, EveryRecordFallsOnExactlyOnePageInOrder) {
     const ReportLayout a4 = DefaultReportLayout();
     const int perPage = DetailLinesPerPage(a4);
-    for (size_t rows : {size_t(0), size_t(1), size_t(perPage - 1), size_t(perPage),
-                        size_t(perPage + 1), size_t(100), size_t(10000)}) {
+    for (size_t rows : {size_t(0), size_t(1), size_t(perPage - 1), size_t(perPage), size_t(perPage + 1), size_t(100),
+                        size_t(10000)}) {
         const int pages = PageCount(rows, a4);
         size_t next = 0;
         for (int page = 0; page < pages; ++page) {
@@ -122,8 +122,7 @@ TEST(ReportLayoutBands, BandsFollowEachOtherFromTheTopMarginAndTheFooterSitsAtTh
     wide.marginTop = 25.0;
     wide.marginBottom = 15.0;
     wide.paperHeight = 279.4;
-    const Case cases[] = {{"A4, 10 mm margins", DefaultReportLayout()},
-                          {"Letter, 25/15 mm margins", wide}};
+    const Case cases[] = {{"A4, 10 mm margins", DefaultReportLayout()}, {"Letter, 25/15 mm margins", wide}};
     for (const auto& c : cases) {
         const ReportLayout& l = c.layout;
         const BandTops t = BandTopsOf(l);
@@ -169,8 +168,8 @@ TEST(ReportLayoutBands, LayoutTakesPaperAndMarginsFromThePageLayout) {
                      QPageLayout::Millimeter),
          210, 297, 10, 10, 10, 10},
         {"Letter landscape, mixed margins",
-         QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Landscape,
-                     QMarginsF(5, 6, 7, 8), QPageLayout::Millimeter),
+         QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Landscape, QMarginsF(5, 6, 7, 8),
+                     QPageLayout::Millimeter),
          279.4, 215.9, 5, 6, 7, 8},
     };
     for (const auto& c : cases) {
@@ -206,13 +205,15 @@ TEST(ReportFields, SegmentCodesShowAsMeterSymbolsOnlyInTheSegmentColumns) {
         {2, "AC", QStringLiteral("AC")},
         {1, "12:34:56", QStringLiteral("12:34:56")},
         // 8-bit texts are Latin-1.
-        {3, "\xB0" "C", QString::fromUtf8("°C")},
+        {3,
+         "\xB0"
+         "C",
+         QString::fromUtf8("°C")},
         {4, "", QString()},
         {6, "out of range", QString()},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ReportFieldText(c.column, c.cell), c.shown) << "column " << c.column << " '"
-                                                              << c.cell << "'";
+        EXPECT_EQ(ReportFieldText(c.column, c.cell), c.shown) << "column " << c.column << " '" << c.cell << "'";
     }
 }
 
@@ -380,8 +381,10 @@ TEST(ReportPage, LongFieldsAreCutAtTheNextColumn) {
         row[size_t(c)] = longText;
         const PaintedPage page({row});
         const double nextLeft = l.marginLeft + cols[size_t(c + 1)].fieldLeft;
-        const double nextRight = l.marginLeft + (c + 2 < kReportColumns ? cols[size_t(c + 2)].fieldLeft : l.BandWidth());
-        EXPECT_GE(page.LowestInk(l.marginLeft + cols[size_t(c)].fieldLeft, nextLeft, DetailTop(0, l), DetailTop(1, l)), 0)
+        const double nextRight =
+            l.marginLeft + (c + 2 < kReportColumns ? cols[size_t(c + 2)].fieldLeft : l.BandWidth());
+        EXPECT_GE(page.LowestInk(l.marginLeft + cols[size_t(c)].fieldLeft, nextLeft, DetailTop(0, l), DetailTop(1, l)),
+                  0)
             << c;
         EXPECT_EQ(page.LowestInk(nextLeft, nextRight, DetailTop(0, l), DetailTop(1, l)), -1)
             << "column " << c << " runs into the next";

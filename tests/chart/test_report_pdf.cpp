@@ -29,24 +29,21 @@ QString Run(const QString& program, const QStringList& args) {
     QProcess p;
     p.start(program, args);
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << " failed: "
-                      << p.readAllStandardError().toStdString();
+        ADD_FAILURE() << program.toStdString() << " failed: " << p.readAllStandardError().toStdString();
         return {};
     }
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
 int PdfPages(const QString& pdf) {
-    const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
-                       .match(Run(QStringLiteral("pdfinfo"), {pdf}));
+    const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(Run(QStringLiteral("pdfinfo"), {pdf}));
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
 // The text of one page (1-based), laid out as it stands on the paper.
 QString PageText(const QString& pdf, int page) {
-    return Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), QStringLiteral("-f"),
-                                             QString::number(page), QStringLiteral("-l"),
-                                             QString::number(page), pdf, QStringLiteral("-")});
+    return Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(page),
+                                             QStringLiteral("-l"), QString::number(page), pdf, QStringLiteral("-")});
 }
 
 // One piece of text on a page as pdftohtml finds it: position in points, font family.
@@ -58,11 +55,10 @@ struct PdfText {
 };
 
 std::vector<PdfText> PageElements(const QString& pdf, int page) {
-    const QString xml = Run(
-        QStringLiteral("pdftohtml"),
-        {QStringLiteral("-xml"), QStringLiteral("-i"), QStringLiteral("-stdout"),
-         QStringLiteral("-zoom"), QStringLiteral("1"), QStringLiteral("-f"), QString::number(page),
-         QStringLiteral("-l"), QString::number(page), pdf});
+    const QString xml =
+        Run(QStringLiteral("pdftohtml"), {QStringLiteral("-xml"), QStringLiteral("-i"), QStringLiteral("-stdout"),
+                                          QStringLiteral("-zoom"), QStringLiteral("1"), QStringLiteral("-f"),
+                                          QString::number(page), QStringLiteral("-l"), QString::number(page), pdf});
     std::map<QString, QString> families;
     std::vector<PdfText> out;
     QXmlStreamReader r(xml);
@@ -70,8 +66,7 @@ std::vector<PdfText> PageElements(const QString& pdf, int page) {
         if (r.readNext() != QXmlStreamReader::StartElement) continue;
         const auto a = r.attributes();
         if (r.name() == QStringLiteral("fontspec")) {
-            families[a.value(QStringLiteral("id")).toString()] =
-                a.value(QStringLiteral("family")).toString();
+            families[a.value(QStringLiteral("id")).toString()] = a.value(QStringLiteral("family")).toString();
         } else if (r.name() == QStringLiteral("text")) {
             PdfText t;
             t.left = a.value(QStringLiteral("left")).toDouble();
@@ -135,8 +130,8 @@ TEST_F(ReportPdf, HundredRowsGiveFullPagesWithTitleCaptionsRowsAndFooterOnEach) 
         SCOPED_TRACE("page " + std::to_string(p + 1));
         // Title first, then the captions, the detail lines and the footer last.
         const qsizetype title = text.indexOf(QStringLiteral("The Data Print Title"));
-        const qsizetype captions = text.indexOf(QRegularExpression(
-            QStringLiteral("No\\s+Time\\s+DC/AC\\s+Value\\s+Unit\\s+AUTO")));
+        const qsizetype captions =
+            text.indexOf(QRegularExpression(QStringLiteral("No\\s+Time\\s+DC/AC\\s+Value\\s+Unit\\s+AUTO")));
         const qsizetype foot = text.indexOf(QStringLiteral("The Data Print Foot"));
         ASSERT_GE(title, 0);
         ASSERT_GT(captions, title);
@@ -156,16 +151,15 @@ TEST_F(ReportPdf, HundredRowsGiveFullPagesWithTitleCaptionsRowsAndFooterOnEach) 
             ASSERT_GT(at, previous) << "row " << r + 1 << " missing or out of order";
             ASSERT_LT(at, foot) << "row " << r + 1 << " below the footer";
             previous = at;
-            const QString line = *std::find_if(lines.begin(), lines.end(),
-                                               [&](const QString& l) { return l.contains(value); });
+            const QString line =
+                *std::find_if(lines.begin(), lines.end(), [&](const QString& l) { return l.contains(value); });
             QStringList expected;
             for (int c = 0; c < kReportColumns; ++c) {
                 const QString shown = ReportFieldText(c, row[size_t(c)]);
                 if (!shown.isEmpty()) expected << QRegularExpression::escape(shown);
             }
             EXPECT_TRUE(line.contains(QRegularExpression(
-                QStringLiteral("^\\s*") + expected.join(QStringLiteral("\\s+")) +
-                QStringLiteral("\\s*$"))))
+                QStringLiteral("^\\s*") + expected.join(QStringLiteral("\\s+")) + QStringLiteral("\\s*$"))))
                 << "row " << r + 1 << ": " << line.toStdString();
         }
         // No row of another page shows up here.
@@ -185,8 +179,8 @@ TEST_F(ReportPdf, OneReadingGivesOnePageWithOneDetailLine) {
     const QString text = PageText(pdf, 1);
     EXPECT_TRUE(text.contains(QStringLiteral("The Data Print Title")));
     EXPECT_TRUE(text.contains(QStringLiteral("The Data Print Foot")));
-    EXPECT_TRUE(text.contains(QRegularExpression(
-        QStringLiteral("\\n\\s*1\\s+09:15:00\\s+AC\\s+230\\.4\\s+V\\s+AUTO\\s*\\n"))))
+    EXPECT_TRUE(
+        text.contains(QRegularExpression(QStringLiteral("\\n\\s*1\\s+09:15:00\\s+AC\\s+230\\.4\\s+V\\s+AUTO\\s*\\n"))))
         << text.toStdString();
 }
 
@@ -197,16 +191,15 @@ TEST_F(ReportPdf, UnitSymbolsPrintAsTheMeterShowsThem) {
     } cases[] = {{"+*", "µΩ"}, {"M*", "MΩ"}, {")", "▶|"}, {"&", "♫"}, {"+A", "µA"}};
     ReportRows rows;
     for (const auto& c : cases) {
-        rows.push_back({std::to_string(rows.size() + 1), "08:00:00", "DC",
-                        std::to_string(rows.size() + 7) + ".25", c.codes, ""});
+        rows.push_back(
+            {std::to_string(rows.size() + 1), "08:00:00", "DC", std::to_string(rows.size() + 7) + ".25", c.codes, ""});
     }
     const QString pdf = Path("units.pdf");
     ASSERT_EQ(WriteReportPdf(pdf, rows), 1);
     const QStringList lines = PageText(pdf, 1).split(QLatin1Char('\n'));
     for (size_t i = 0; i < rows.size(); ++i) {
         const QString value = QString::fromStdString(rows[i][3]);
-        const auto line = std::find_if(lines.begin(), lines.end(),
-                                       [&](const QString& l) { return l.contains(value); });
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const QString& l) { return l.contains(value); });
         ASSERT_NE(line, lines.end()) << cases[i].codes;
         EXPECT_TRUE(line->trimmed().endsWith(QString::fromUtf8(cases[i].shown)))
             << cases[i].codes << ": " << line->toStdString();
@@ -252,8 +245,7 @@ TEST_F(ReportPdf, ElementsStandAtTheirPositionsInTheirFonts) {
         const PdfText* best = nullptr;
         for (const auto& t : elements) {
             if (t.text != e.text) continue;
-            if (!best || std::abs(t.top - e.topMm * kPtPerMm) < std::abs(best->top - e.topMm * kPtPerMm))
-                best = &t;
+            if (!best || std::abs(t.top - e.topMm * kPtPerMm) < std::abs(best->top - e.topMm * kPtPerMm)) best = &t;
         }
         ASSERT_NE(best, nullptr) << e.text.toStdString() << " not on the page";
         SCOPED_TRACE(e.text.toStdString());
@@ -347,8 +339,8 @@ TEST_F(ReportPdf, PaintingFollowsThePaperOfTheDeviceAndStopsWhenAsked) {
         {
             QPdfWriter writer(pdf);
             writer.setResolution(300);
-            writer.setPageLayout(QPageLayout(QPageSize(c.size), c.orientation,
-                                             QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+            writer.setPageLayout(
+                QPageLayout(QPageSize(c.size), c.orientation, QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
             const int all = PageCount(rows.size(), ReportLayoutFor(writer.pageLayout()));
             expected = c.stopAfter ? c.stopAfter : all;
             std::vector<int> seen;
@@ -364,8 +356,7 @@ TEST_F(ReportPdf, PaintingFollowsThePaperOfTheDeviceAndStopsWhenAsked) {
         // The last page painted ends with its own rows and still carries the footer.
         const QString last = PageText(pdf, expected);
         EXPECT_TRUE(last.contains(QStringLiteral("The Data Print Foot")));
-        const QPageLayout layout(QPageSize(c.size), c.orientation, QMarginsF(10, 10, 10, 10),
-                                 QPageLayout::Millimeter);
+        const QPageLayout layout(QPageSize(c.size), c.orientation, QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
         const PageRows onLast = RowsOnPage(expected - 1, rows.size(), ReportLayoutFor(layout));
         EXPECT_TRUE(last.contains(QString::fromStdString(rows[onLast.first + onLast.count - 1][3])));
     }

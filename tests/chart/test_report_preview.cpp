@@ -28,15 +28,13 @@ namespace {
 ReportRows Rows(int n, int firstNo = 1) {
     ReportRows rows;
     for (int i = 0; i < n; ++i) {
-        rows.push_back({std::to_string(firstNo + i), "12:00:00", "DC",
-                        std::to_string(firstNo + i) + ".000", "V", "AUTO"});
+        rows.push_back(
+            {std::to_string(firstNo + i), "12:00:00", "DC", std::to_string(firstNo + i) + ".000", "V", "AUTO"});
     }
     return rows;
 }
 
-QPrintPreviewWidget* PreviewWidget(QPrintPreviewDialog& d) {
-    return d.findChild<QPrintPreviewWidget*>();
-}
+QPrintPreviewWidget* PreviewWidget(QPrintPreviewDialog& d) { return d.findChild<QPrintPreviewWidget*>(); }
 
 // A preview over a table the test can grow, counting how often the rows are read.
 struct Fixture {
@@ -113,15 +111,15 @@ TEST(ReportPreview, PagesAreGeneratedWhenShownFromOneSnapshotOfTheRows) {
 
 TEST(ReportPreview, AnErrorWhileTakingTheRowsReachesTheErrorHandler) {
     std::vector<std::string> errors;
-    QPointer<ReportPreviewDialog> d = new ReportPreviewDialog(
-        []() -> ReportRows { throw std::runtime_error("table is not readable"); },
-        [&](std::exception_ptr e) {
-            try {
-                std::rethrow_exception(e);
-            } catch (const std::exception& x) {
-                errors.push_back(x.what());
-            }
-        });
+    QPointer<ReportPreviewDialog> d =
+        new ReportPreviewDialog([]() -> ReportRows { throw std::runtime_error("table is not readable"); },
+                                [&](std::exception_ptr e) {
+                                    try {
+                                        std::rethrow_exception(e);
+                                    } catch (const std::exception& x) {
+                                        errors.push_back(x.what());
+                                    }
+                                });
     d->show();
     QCoreApplication::processEvents();
     ASSERT_EQ(errors.size(), 1u);
@@ -249,8 +247,8 @@ TEST(ReportPreviewLong, APrintRunPaintsTheWholeSnapshotAndCannotBeCancelled) {
     QProcess info;
     info.start(QStringLiteral("pdfinfo"), {pdf});
     ASSERT_TRUE(info.waitForFinished(60000));
-    const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
-                       .match(QString::fromUtf8(info.readAllStandardOutput()));
+    const auto m =
+        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromUtf8(info.readAllStandardOutput()));
     ASSERT_TRUE(m.hasMatch());
     EXPECT_EQ(m.captured(1).toInt(), pages);
     EXPECT_TRUE(d->isVisible());  // the preview stays open after printing

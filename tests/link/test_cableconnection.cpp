@@ -46,7 +46,9 @@ protected:
         on.CableRemoved = [this] { ++seen_.removed; };
         on.AccessRefused = [this](const QString& why) { seen_.refused.push_back(why); };
         on.NotConnected = [this] { ++seen_.notConnected; };
-        on.ReportHandled = [this] { seen_.maxOutstanding = std::max(seen_.maxOutstanding, link_->OutstandingRequests()); };
+        on.ReportHandled = [this] {
+            seen_.maxOutstanding = std::max(seen_.maxOutstanding, link_->OutstandingRequests());
+        };
         ctl_->SetOnRemoval(THidPlugEvent::Bind(this, [this](THidDevice* d) { link_->DeviceRemoved(d); }));
     }
     // Takes the device at position i and hands it to the connection.
@@ -156,9 +158,14 @@ struct RefusalCase {
 
 TEST_F(Connection, AccessRefusedSaysWhy) {
     const std::vector<RefusalCase> cases = {
-        {"no read-write access", std::make_shared<HidSimBackend>(), false,
+        {"no read-write access",
+         std::make_shared<HidSimBackend>(),
+         false,
          {cable::SystemErrorText(EACCES), "70-ms42k-cable.rules"}},
-        {"in use by another program", std::make_shared<HeldElsewhere>(), true, {"in use", cable::SystemErrorText(EBUSY)}},
+        {"in use by another program",
+         std::make_shared<HeldElsewhere>(),
+         true,
+         {"in use", cable::SystemErrorText(EBUSY)}},
     };
     for (const auto& c : cases) {
         HidSimDeviceProfile p = Profile(u"USB to Serial");

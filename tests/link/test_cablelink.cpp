@@ -171,8 +171,10 @@ TEST(HandleInputReport, BurstsJoinIntoFrames) {
         {"a burst before any 5A is appended to nothing", {"1234"}, "1234", 0},
         {"one byte too many is not complete", {first40, rest42 + "00"}, kFrame + "00", 0},
         {"a 361-byte frame", {"5A" + wave.substr(0, 300), wave.substr(300)}, "5A" + wave, 1},
-        {"one byte short of 361 is not complete", {"5A" + wave.substr(0, 300), wave.substr(300, 418)},
-         "5A" + wave.substr(0, 718), 0},
+        {"one byte short of 361 is not complete",
+         {"5A" + wave.substr(0, 300), wave.substr(300, 418)},
+         "5A" + wave.substr(0, 718),
+         0},
     };
     for (const auto& c : cases) {
         Driver d;
@@ -289,11 +291,11 @@ TEST(HandleInputReport, EmptyBurstLeavesAnIncompleteFrameAlone) {
 
 struct WatchCase {
     const char* name;
-    int32_t idle;              // idle reports counted before the ticks start
-    int ticks;                 // watchdog ticks
-    int checks;                // ticks that looked at the counters
-    int resends;               // requests sent again
-    int giveUps;               // times the link was dropped
+    int32_t idle;  // idle reports counted before the ticks start
+    int ticks;     // watchdog ticks
+    int checks;    // ticks that looked at the counters
+    int resends;   // requests sent again
+    int giveUps;   // times the link was dropped
 };
 
 TEST(Watchdog, ChecksEveryThirdTickAndActsOnTheIdleCounts) {
@@ -387,9 +389,10 @@ TEST(Request, BufferAndLogLine) {
         {"write not attempted", 9, cable::kUnattemptedWriteCount, "02 5A 00 00 00 00 00 00 00 00 "},
         {"failed write reports 0 bytes", 9, 0, ""},
         {"short report", 4, 4, "02 5A 00 00 "},
-        {"report ID and 64 bytes", 65, 65, "02 5A 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "},
+        {"report ID and 64 bytes", 65, 65,
+         "02 5A 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "},
     };
     for (const auto& c : cases) {
         const auto buf = cable::RequestBuffer(c.outputLength);

@@ -293,15 +293,14 @@ struct LineCase {
 };
 
 const LineCase kLineCases[] = {
-    {"8N1", TComPortDataBits::db8BITS, TComPortStopBits::sb1BITS, TComPortParity::ptNONE,
-     TComPortHwHandshaking::hhNONE, TComPortSwHandshaking::shNONE, CS8, 0, false, false, false},
-    {"7E1", TComPortDataBits::db7BITS, TComPortStopBits::sb1BITS, TComPortParity::ptEVEN,
-     TComPortHwHandshaking::hhNONE, TComPortSwHandshaking::shNONE, CS7, PARENB, false, false, false},
-    {"7O2", TComPortDataBits::db7BITS, TComPortStopBits::sb2BITS, TComPortParity::ptODD,
-     TComPortHwHandshaking::hhNONE, TComPortSwHandshaking::shNONE, CS7, PARENB | PARODD, true, false, false},
-    {"6M1", TComPortDataBits::db6BITS, TComPortStopBits::sb1BITS, TComPortParity::ptMARK,
-     TComPortHwHandshaking::hhNONE, TComPortSwHandshaking::shNONE, CS6, PARENB | PARODD | CMSPAR, false, false,
-     false},
+    {"8N1", TComPortDataBits::db8BITS, TComPortStopBits::sb1BITS, TComPortParity::ptNONE, TComPortHwHandshaking::hhNONE,
+     TComPortSwHandshaking::shNONE, CS8, 0, false, false, false},
+    {"7E1", TComPortDataBits::db7BITS, TComPortStopBits::sb1BITS, TComPortParity::ptEVEN, TComPortHwHandshaking::hhNONE,
+     TComPortSwHandshaking::shNONE, CS7, PARENB, false, false, false},
+    {"7O2", TComPortDataBits::db7BITS, TComPortStopBits::sb2BITS, TComPortParity::ptODD, TComPortHwHandshaking::hhNONE,
+     TComPortSwHandshaking::shNONE, CS7, PARENB | PARODD, true, false, false},
+    {"6M1", TComPortDataBits::db6BITS, TComPortStopBits::sb1BITS, TComPortParity::ptMARK, TComPortHwHandshaking::hhNONE,
+     TComPortSwHandshaking::shNONE, CS6, PARENB | PARODD | CMSPAR, false, false, false},
     {"5S1.5", TComPortDataBits::db5BITS, TComPortStopBits::sb1HALFBITS, TComPortParity::ptSPACE,
      TComPortHwHandshaking::hhNONE, TComPortSwHandshaking::shNONE, CS5, PARENB | CMSPAR, true, false, false},
     {"8N1 RTS/CTS", TComPortDataBits::db8BITS, TComPortStopBits::sb1BITS, TComPortParity::ptNONE,
@@ -363,8 +362,10 @@ TEST(CommPortLineSettings, SpeedsWithoutATermiosCodeAreMarkedForSeparateSetting)
     const struct {
         TComPortBaudRate speed;
         bool separate;
-    } cases[] = {{TComPortBaudRate::br14400, true},  {TComPortBaudRate::br56000, true},
-                 {TComPortBaudRate::br110, false},   {TComPortBaudRate::br1200, false},
+    } cases[] = {{TComPortBaudRate::br14400, true},
+                 {TComPortBaudRate::br56000, true},
+                 {TComPortBaudRate::br110, false},
+                 {TComPortBaudRate::br1200, false},
                  {TComPortBaudRate::br115200, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(BaudRateValue(c.speed));
@@ -477,8 +478,10 @@ TEST_F(CommPortTest, ChangingALineSettingWhileOpenDropsWaitingBytes) {
         {"data bits", [](TCommPortDriver& d) { d.SetComPortDataBits(TComPortDataBits::db7BITS); }},
         {"stop bits", [](TCommPortDriver& d) { d.SetComPortStopBits(TComPortStopBits::sb2BITS); }},
         {"parity", [](TCommPortDriver& d) { d.SetComPortParity(TComPortParity::ptEVEN); }},
-        {"hardware handshaking", [](TCommPortDriver& d) { d.SetComPortHwHandshaking(TComPortHwHandshaking::hhRTSCTS); }},
-        {"software handshaking", [](TCommPortDriver& d) { d.SetComPortSwHandshaking(TComPortSwHandshaking::shXONXOFF); }},
+        {"hardware handshaking",
+         [](TCommPortDriver& d) { d.SetComPortHwHandshaking(TComPortHwHandshaking::hhRTSCTS); }},
+        {"software handshaking",
+         [](TCommPortDriver& d) { d.SetComPortSwHandshaking(TComPortSwHandshaking::shXONXOFF); }},
         {"ApplyLineSettings", [](TCommPortDriver& d) { d.ApplyLineSettings(); }},
         {"PurgeBuffers input", [](TCommPortDriver& d) { d.PurgeBuffers(true, false); }},
     };

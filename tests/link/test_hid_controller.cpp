@@ -148,8 +148,7 @@ TEST_F(HidDiscoveryTest, FirstAssignmentOfOnDeviceChangeReportsOnce) {
 
     const int scansBefore = sim->Openings(before, HidAccess::ReadWrite);
     ctl->SetOnDeviceChange(TNotifyEvent(&rec, &Recorder::Change));  // the same method
-    EXPECT_EQ(sim->Openings(before, HidAccess::ReadWrite), scansBefore)
-        << "assigning an equal handler does nothing";
+    EXPECT_EQ(sim->Openings(before, HidAccess::ReadWrite), scansBefore) << "assigning an equal handler does nothing";
 
     ctl->SetOnDeviceChange(TNotifyEvent(&rec, &Recorder::OtherChange));
     EXPECT_EQ(rec.otherChanges, 0) << "a later assignment runs a device change; nothing changed";
@@ -176,8 +175,8 @@ TEST_F(HidDiscoveryTest, DeviceChangeReportsRemovalsFromTheEndThenArrivalsInScan
     THidDevice* keptB = ctl->Device(1);
     ctl->DeviceChange();
 
-    const std::vector<std::string> expected = {"removal " + c, "removal " + a, "arrival " + d,
-                                               "arrival " + e, "change"};
+    const std::vector<std::string> expected = {"removal " + c, "removal " + a, "arrival " + d, "arrival " + e,
+                                               "change"};
     EXPECT_EQ(rec.log, expected);
     EXPECT_EQ(ListedPaths(), (std::vector<std::string>{b, d, e}));
     EXPECT_EQ(ctl->Device(0), keptB) << "a device still present is kept, not replaced";
@@ -281,8 +280,8 @@ TEST_F(HidTakeTest, TakeByIndexRefusesPositionsOutsideTheListAndTakenDevices) {
         int32_t index;
         bool ok;
     };
-    for (const Case c : {Case{-1, false}, Case{2, false}, Case{100, false}, Case{0, false},
-                         Case{1, true}, Case{1, false}}) {
+    for (const Case c :
+         {Case{-1, false}, Case{2, false}, Case{100, false}, Case{0, false}, Case{1, true}, Case{1, false}}) {
         THidDevice* d = reinterpret_cast<THidDevice*>(&rec);  // must be overwritten
         EXPECT_EQ(ctl->TakeByIndex(c.index, d), c.ok) << c.index;
         EXPECT_EQ(d != nullptr, c.ok) << c.index;
@@ -318,8 +317,7 @@ TEST_F(HidTakeTest, EnumerateDevicesWalksPluggedDevicesInsideTheCallback) {
         rec.log.clear();
         rec.accessibleInCallback.clear();
         rec.enumerateGoOn = k.goOn;
-        ctl->SetOnEnumerate(k.handler ? THidEnumerateEvent(&rec, &Recorder::Enumerate)
-                                      : THidEnumerateEvent());
+        ctl->SetOnEnumerate(k.handler ? THidEnumerateEvent(&rec, &Recorder::Enumerate) : THidEnumerateEvent());
         EXPECT_EQ(ctl->EnumerateDevices(), k.count) << k.name;
         EXPECT_EQ(rec.log, k.log) << k.name;
         for (bool acc : rec.accessibleInCallback) EXPECT_TRUE(acc) << k.name;
@@ -385,8 +383,8 @@ TEST_F(HidTakeTest, GivingBackAPluggedDeviceLeavesAFreshUntakenOneAtItsPosition)
 TEST_F(HidTakeTest, GivingBackShortensTheListWhenTheDeviceIsGoneOrCannotBeReopened) {
     struct Case {
         const char* name;
-        bool unplug;        // pulled out and reported
-        bool stopOpening;   // still present but cannot be opened any more
+        bool unplug;       // pulled out and reported
+        bool stopOpening;  // still present but cannot be opened any more
     };
     for (const Case& k : {Case{"unplugged", true, false}, Case{"cannot be reopened", false, true}}) {
         sim = std::make_shared<HidSimBackend>();
@@ -437,8 +435,8 @@ TEST_F(HidPropertyTest, ReaderSleepTimeAcceptsTenToTenThousand) {
         int32_t value;
         int32_t expected;
     };
-    for (const Case c : {Case{5, 100}, Case{9, 100}, Case{10, 10}, Case{10000, 10000},
-                         Case{10001, 10000}, Case{20000, 10000}, Case{-1, 10000}, Case{333, 333}}) {
+    for (const Case c : {Case{5, 100}, Case{9, 100}, Case{10, 10}, Case{10000, 10000}, Case{10001, 10000},
+                         Case{20000, 10000}, Case{-1, 10000}, Case{333, 333}}) {
         d->SetReaderSleepTime(c.value);
         EXPECT_EQ(d->ReaderSleepTime(), c.expected) << c.value;
     }
@@ -457,8 +455,8 @@ TEST_F(HidPropertyTest, DevThreadSleepTimeReachesDevicesThatStillFollowIt) {
     };
     const Step steps[] = {
         {50, 50, 50, 400},
-        {5, 5, 50, 400},   // out of range for devices: stored by the controller only
-        {70, 70, 50, 400}, // no device equals 5 any more: nobody follows
+        {5, 5, 50, 400},    // out of range for devices: stored by the controller only
+        {70, 70, 50, 400},  // no device equals 5 any more: nobody follows
         {70, 70, 50, 400},
     };
     for (const Step& s : steps) {
@@ -659,12 +657,10 @@ TEST_F(HidStringTest, FeatureAndOutputReportsReachTheDeviceOrReportFailure) {
         EXPECT_EQ(d->WriteReport(request.data(), 9, written), c.writeOk) << c.name;
         EXPECT_EQ(written, c.writeOk ? 9u : 0u) << c.name;
         EXPECT_EQ(sim->Features(path),
-                  c.featureOk ? std::vector<std::vector<uint8_t>>{feature}
-                              : std::vector<std::vector<uint8_t>>{})
+                  c.featureOk ? std::vector<std::vector<uint8_t>>{feature} : std::vector<std::vector<uint8_t>>{})
             << c.name;
         EXPECT_EQ(sim->Writes(path),
-                  c.writeOk ? std::vector<std::vector<uint8_t>>{request}
-                            : std::vector<std::vector<uint8_t>>{})
+                  c.writeOk ? std::vector<std::vector<uint8_t>>{request} : std::vector<std::vector<uint8_t>>{})
             << c.name;
         EXPECT_EQ(sim->OpenHandles(path), c.taken ? 1 : 0) << c.name << ": main handle stays open";
         if (c.taken) delete d;

@@ -36,12 +36,12 @@ TEST_F(HidReaderTest, ReportsReachTheHandlerWithIdFirstAndSizeOneLess) {
         std::optional<Report> delivered;
     };
     const std::vector<Case> cases = {
-        {"nine bytes", {0x00, 0xF3, 0x5A, 0x01, 0x02, 0, 0, 0, 0},
-         Report{0x00, {0xF3, 0x5A, 0x01, 0x02, 0, 0, 0, 0}}},
+        {"nine bytes", {0x00, 0xF3, 0x5A, 0x01, 0x02, 0, 0, 0, 0}, Report{0x00, {0xF3, 0x5A, 0x01, 0x02, 0, 0, 0, 0}}},
         {"zero bytes reach nobody", {}, std::nullopt},
         {"only the report ID", {0x07}, Report{0x07, {}}},
         {"numbered report", {0x02, 0xAA, 0xBB}, Report{0x02, {0xAA, 0xBB}}},
-        {"longer than the input report is cut", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+        {"longer than the input report is cut",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
          Report{1, {2, 3, 4, 5, 6, 7, 8, 9}}},
     };
     std::vector<Report> expected;
@@ -230,8 +230,8 @@ TEST_F(HidReaderTest, StartingAndStoppingWhileReportsArriveLosesAndRepeatsNothin
         uint32_t n = 0;
         while (!stop) {
             if (sim->PendingInput(path) < 8) {
-                sim->PushReport(path, {0, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                                       static_cast<uint8_t>(n >> 16)});
+                sim->PushReport(
+                    path, {0, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16)});
                 pushed = ++n;
             } else {
                 std::this_thread::yield();

@@ -102,8 +102,7 @@ protected:
     void MakeController() { ctl = std::make_unique<THidDeviceController>(nullptr, sim); }
     std::vector<std::string> ListedPaths() const {
         std::vector<std::string> paths;
-        for (int32_t i = 0; i < ctl->DeviceCount(); ++i)
-            paths.push_back(ctl->Device(i)->DeviceInfo().DevicePath);
+        for (int32_t i = 0; i < ctl->DeviceCount(); ++i) paths.push_back(ctl->Device(i)->DeviceInfo().DevicePath);
         return paths;
     }
     THidDevice* Take(int32_t i) {

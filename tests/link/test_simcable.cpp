@@ -123,7 +123,7 @@ TEST(SimCableReports, TheMeterTakesItsTimeToAnswer) {
 
 struct QuietCase {
     const char* name;
-    int baud;        // 0: no feature report
+    int baud;  // 0: no feature report
     bool silent;
 };
 

@@ -69,8 +69,10 @@ TEST(SimMeterCycle, ReadingsStayWithinTheDisplayAndMove) {
             std::string digits;
             int points = 0;
             for (int b = 22; b <= 26; ++b) {
-                if (f[b] == '.') ++points;
-                else if (f[b] >= '0' && f[b] <= '9') digits += char(f[b]);
+                if (f[b] == '.')
+                    ++points;
+                else if (f[b] >= '0' && f[b] <= '9')
+                    digits += char(f[b]);
             }
             EXPECT_EQ(digits.size(), 4u) << k;
             EXPECT_LE(points, 1) << k;

@@ -13,8 +13,14 @@ TEST(StrToInt, AcceptsBlanksSignAndDecimalDigits) {
         int32_t value;
     };
     const Case cases[] = {
-        {"0", 0},          {"123", 123},     {"  123", 123},   {"-40000", -40000}, {"+7", 7},
-        {" -0012", -12},   {"2147483647", INT32_MAX},          {"-2147483648", INT32_MIN},
+        {"0", 0},
+        {"123", 123},
+        {"  123", 123},
+        {"-40000", -40000},
+        {"+7", 7},
+        {" -0012", -12},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
     };
     for (const Case& c : cases) {
         int32_t v = 99;
@@ -25,8 +31,8 @@ TEST(StrToInt, AcceptsBlanksSignAndDecimalDigits) {
 }
 
 TEST(StrToInt, RejectsHexadecimalAndOtherText) {
-    const char* const bad[] = {"$123", "$3E8", "0x12", "0X12", "-$10", "+0x1", "12a", "1 2", "12 ", "",
-                               "   ", "-", "+", "--1", "2147483648", "-2147483649", "99999999999"};
+    const char* const bad[] = {"$123", "$3E8", "0x12", "0X12", "-$10", "+0x1",       "12a",         "1 2",        "12 ",
+                               "",     "   ",  "-",    "+",    "--1",  "2147483648", "-2147483649", "99999999999"};
     for (const char* t : bad) {
         int32_t v = 99;
         EXPECT_FALSE(TryStrToInt(t, v)) << t;

@@ -11,8 +11,8 @@
 namespace {
 using E = LcdElement;
 
-std::string Frame(const std::string& display, char sign = ' ', char prefix = ' ', char mode = '0',
-                  char coupling = '0', uint8_t autoByte = 0) {
+std::string Frame(const std::string& display, char sign = ' ', char prefix = ' ', char mode = '0', char coupling = '0',
+                  uint8_t autoByte = 0) {
     FrameContent c;
     c.display = display;
     c.sign = sign;

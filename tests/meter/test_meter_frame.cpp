@@ -52,7 +52,7 @@ TEST(FrameFields, TestFrameFieldsReadByPosition) {
     };
     // Bytes the decoder reads, by their documented meaning in the test frame.
     const Case cases[] = {{0, 0x5A}, {6, 0x80}, {10, 0x00}, {12, 0x00}, {19, 0x00}, {21, ' '}, {22, '0'},
-                          {23, '0'}, {24, '.'}, {25, '6'}, {26, '6'},  {27, ' '},  {28, 'V'}, {40, 0x2E}};
+                          {23, '0'}, {24, '.'}, {25, '6'},  {26, '6'},  {27, ' '},  {28, 'V'}, {40, 0x2E}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.byte);
         EXPECT_EQ(FrameByte(f, c.byte), c.value);
@@ -91,7 +91,7 @@ TEST(FrameFields, SignedByteRule) {
         int raw;
         int value;
     };
-    const Case cases[] = {{0x00, 0},    {0x01, 1},    {0x7F, 127}, {0x80, 128},
+    const Case cases[] = {{0x00, 0},    {0x01, 1},   {0x7F, 127}, {0x80, 128},
                           {0x81, -127}, {0xF6, -10}, {0xFE, -2},  {0xFF, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.raw);

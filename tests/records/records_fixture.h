@@ -12,13 +12,17 @@
 class ScratchFolder {
 public:
     ScratchFolder() { EXPECT_TRUE(dir_.isValid()); }
-    std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string Path(const std::string& name) const {
+        return dir_.filePath(QString::fromStdString(name)).toStdString();
+    }
     // A writable copy of a file of the test data folder.
     std::string Copy(const std::string& dataFile, const std::string& as) const {
         const QString dst = QString::fromStdString(Path(as));
         QFile::remove(dst);
-        EXPECT_TRUE(QFile::copy(QString::fromStdString(std::string(MS42K_TEST_DATA) + "/" + dataFile), dst)) << dataFile;
-        QFile::setPermissions(dst, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        EXPECT_TRUE(QFile::copy(QString::fromStdString(std::string(MS42K_TEST_DATA) + "/" + dataFile), dst))
+            << dataFile;
+        QFile::setPermissions(
+            dst, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
         return dst.toStdString();
     }
     std::string Folder() const { return dir_.path().toStdString(); }

@@ -53,12 +53,18 @@ inline NeutralTable FromOurs(const PxTable& t) {
         for (const auto& f : t.schema.fields) {
             NeutralCell c;
             c.null = PxIsNull(f, rec);
-            if (IsWholeInteger(f.type)) PxGetInt(f, rec, c.l);
-            else if (f.type == PxType::Logical) c.l = c.null ? 0 : (rec[f.offset] & 0x7F);
-            else if (f.type == PxType::Number || f.type == PxType::Money || f.type == PxType::Timestamp) PxGetDouble(f, rec, c.d);
-            else if (f.type == PxType::Alpha) c.s = PxGetAlpha(f, rec);
-            else if (f.type == PxType::Bcd) c.d = c.null ? 0 : std::strtod(PxGetBcd(f, rec).c_str(), nullptr);
-            else if (f.type == PxType::Bytes) c.s.assign(reinterpret_cast<const char*>(rec + f.offset), f.size);
+            if (IsWholeInteger(f.type))
+                PxGetInt(f, rec, c.l);
+            else if (f.type == PxType::Logical)
+                c.l = c.null ? 0 : (rec[f.offset] & 0x7F);
+            else if (f.type == PxType::Number || f.type == PxType::Money || f.type == PxType::Timestamp)
+                PxGetDouble(f, rec, c.d);
+            else if (f.type == PxType::Alpha)
+                c.s = PxGetAlpha(f, rec);
+            else if (f.type == PxType::Bcd)
+                c.d = c.null ? 0 : std::strtod(PxGetBcd(f, rec).c_str(), nullptr);
+            else if (f.type == PxType::Bytes)
+                c.s.assign(reinterpret_cast<const char*>(rec + f.offset), f.size);
             row.push_back(c);
         }
         n.rows.push_back(std::move(row));
@@ -82,7 +88,8 @@ inline NeutralTable ReadPxlib(const std::string& path) {
     }
     const int nf = PX_get_num_fields(doc);
     pxfield_t* fields = PX_get_fields(doc);
-    for (int i = 0; i < nf; ++i) n.fields.push_back({fields[i].px_fname, int(uint8_t(fields[i].px_ftype)), fields[i].px_flen});
+    for (int i = 0; i < nf; ++i)
+        n.fields.push_back({fields[i].px_fname, int(uint8_t(fields[i].px_ftype)), fields[i].px_flen});
     const int nr = PX_get_num_records(doc);
     for (int r = 0; r < nr; ++r) {
         pxval_t** vals = PX_retrieve_record(doc, r);
@@ -96,11 +103,16 @@ inline NeutralTable ReadPxlib(const std::string& path) {
             NeutralCell& c = row[size_t(i)];
             c.null = v->isnull != 0;
             const PxType t = PxType(uint8_t(fields[i].px_ftype));
-            if (IsWholeInteger(t) || t == PxType::Logical) c.l = v->value.lval;
-            else if (t == PxType::Number || t == PxType::Money || t == PxType::Timestamp) c.d = v->value.dval;
-            else if (t == PxType::Alpha && !c.null && v->value.str.val) c.s.assign(v->value.str.val, size_t(v->value.str.len));
-            else if (t == PxType::Bcd && !c.null && v->value.str.val) c.d = std::strtod(v->value.str.val, nullptr);
-            else if (t == PxType::Bytes && !c.null && v->value.str.val) c.s.assign(v->value.str.val, size_t(v->value.str.len));
+            if (IsWholeInteger(t) || t == PxType::Logical)
+                c.l = v->value.lval;
+            else if (t == PxType::Number || t == PxType::Money || t == PxType::Timestamp)
+                c.d = v->value.dval;
+            else if (t == PxType::Alpha && !c.null && v->value.str.val)
+                c.s.assign(v->value.str.val, size_t(v->value.str.len));
+            else if (t == PxType::Bcd && !c.null && v->value.str.val)
+                c.d = std::strtod(v->value.str.val, nullptr);
+            else if (t == PxType::Bytes && !c.null && v->value.str.val)
+                c.s.assign(v->value.str.val, size_t(v->value.str.len));
             const bool str = t == PxType::Alpha || t == PxType::Bcd || t == PxType::Bytes || PxIsBlob(t);
             if (str && v->value.str.val) doc->free(doc, v->value.str.val);
             doc->free(doc, v);
@@ -131,15 +143,18 @@ inline void ExpectSameTables(const NeutralTable& ours, const NeutralTable& their
             const NeutralCell& a = ours.rows[r][i];
             const NeutralCell& b = theirs.rows[r][i];
             const std::string at = what + " row " + std::to_string(r) + " field " + ours.fields[i].name;
-            const bool pxlibMisreadsEmpty = t == PxType::Number || t == PxType::Money || t == PxType::Time || t == PxType::Timestamp ||
-                                            t == PxType::Date || t == PxType::Short || t == PxType::Long || t == PxType::AutoInc ||
-                                            t == PxType::Bcd;
+            const bool pxlibMisreadsEmpty = t == PxType::Number || t == PxType::Money || t == PxType::Time ||
+                                            t == PxType::Timestamp || t == PxType::Date || t == PxType::Short ||
+                                            t == PxType::Long || t == PxType::AutoInc || t == PxType::Bcd;
             if (a.null && pxlibMisreadsEmpty) continue;
             EXPECT_EQ(a.null, b.null) << at;
             if (a.null || b.null) continue;
-            if (IsWholeInteger(t) || t == PxType::Logical) EXPECT_EQ(a.l, b.l) << at;
-            else if (t == PxType::Number || t == PxType::Money || t == PxType::Timestamp || t == PxType::Bcd) EXPECT_DOUBLE_EQ(a.d, b.d) << at;
-            else EXPECT_EQ(a.s, b.s) << at;
+            if (IsWholeInteger(t) || t == PxType::Logical)
+                EXPECT_EQ(a.l, b.l) << at;
+            else if (t == PxType::Number || t == PxType::Money || t == PxType::Timestamp || t == PxType::Bcd)
+                EXPECT_DOUBLE_EQ(a.d, b.d) << at;
+            else
+                EXPECT_EQ(a.s, b.s) << at;
         }
     }
 }

@@ -17,8 +17,8 @@
 #include "table_compare.h"
 
 namespace {
-Reading MakeReading(const std::string& value, const std::string& acdc, const std::string& unit, const std::string& autoText,
-                    float num) {
+Reading MakeReading(const std::string& value, const std::string& acdc, const std::string& unit,
+                    const std::string& autoText, float num) {
     Reading r;
     r.ValueText = value;
     r.AcDcText = acdc;
@@ -33,7 +33,8 @@ void AppendAt(RecordTable& t, int no, int h, int m, int s, const Reading& r) {
     AppendStampedRow(t, r, EncodeTime(h, m, s), recordNo);
 }
 
-bool ErrorContains(const std::function<void()>& f, const std::vector<std::string>& parts, std::string* message = nullptr) {
+bool ErrorContains(const std::function<void()>& f, const std::vector<std::string>& parts,
+                   std::string* message = nullptr) {
     try {
         f();
     } catch (const std::exception& e) {
@@ -159,13 +160,15 @@ TEST(OpenTable, OldFilesWithOtherTypesShowWhatTheyHold) {
     PxSetAlpha(s.fields[3], r, "AC+DC");
     PxSetAlpha(s.fields[4], r, "a value text of 26 letters");
     PxSetAlpha(s.fields[5], r, "kilo-ohm");
-    const auto bytes = WriteParadox(s, rows.size(), [&](size_t i) { return rows.Row(i); }, PxWriteOptions{"old.db"});
+    const auto bytes = WriteParadox(
+        s, rows.size(), [&](size_t i) { return rows.Row(i); }, PxWriteOptions{"old.db"});
     const std::string path = scratch.Path("old.db");
     WriteFileText(path, std::string(bytes.begin(), bytes.end()));
 
     RecordTable t;
     t.Open(path);
-    const std::vector<std::string> first = {"41", "2023-03-15 01:02:03", "AC+DC", "a value text of 26 letters", "kilo-ohm", ""};
+    const std::vector<std::string> first = {
+        "41", "2023-03-15 01:02:03", "AC+DC", "a value text of 26 letters", "kilo-ohm", ""};
     for (int c = 0; c < kRecordColumns; ++c) EXPECT_EQ(t.CellText(0, c), first[size_t(c)]) << c;
     AppendAt(t, 42, 0, 0, 0, MakeReading("1.0", "DC", "V", "AUTO", 10));
     EXPECT_EQ(t.CellText(1, ColNo), "42");
@@ -183,12 +186,12 @@ TEST(SaveForm, TheExtensionChoosesTheForm) {
         SaveForm form;
     };
     const Case cases[] = {
-        {"/tmp/a.db", ".db", SaveForm::Paradox},      {"/tmp/a.DB", ".DB", SaveForm::Paradox},
-        {"/tmp/a.Db", ".Db", SaveForm::Paradox},      {"/tmp/a.xls", ".xls", SaveForm::Text},
-        {"/tmp/a.dB", ".dB", SaveForm::Paradox},      {"/tmp/a.dbf", ".dbf", SaveForm::Text},
-        {"/tmp/a.txt", ".txt", SaveForm::Text},       {"/tmp/a", "", SaveForm::Text},
-        {"/tmp/dir.db/a", "", SaveForm::Text},        {"/tmp/a.b.db", ".db", SaveForm::Paradox},
-        {"a.db", ".db", SaveForm::Paradox},           {"/tmp/.db", ".db", SaveForm::Paradox},
+        {"/tmp/a.db", ".db", SaveForm::Paradox},   {"/tmp/a.DB", ".DB", SaveForm::Paradox},
+        {"/tmp/a.Db", ".Db", SaveForm::Paradox},   {"/tmp/a.xls", ".xls", SaveForm::Text},
+        {"/tmp/a.dB", ".dB", SaveForm::Paradox},   {"/tmp/a.dbf", ".dbf", SaveForm::Text},
+        {"/tmp/a.txt", ".txt", SaveForm::Text},    {"/tmp/a", "", SaveForm::Text},
+        {"/tmp/dir.db/a", "", SaveForm::Text},     {"/tmp/a.b.db", ".db", SaveForm::Paradox},
+        {"a.db", ".db", SaveForm::Paradox},        {"/tmp/.db", ".db", SaveForm::Paradox},
         {"/tmp/a.db.txt", ".txt", SaveForm::Text},
     };
     for (const auto& c : cases) {
@@ -206,9 +209,14 @@ TEST(TextForm, ByteExact) {
     const std::string header = "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n";
     const Case cases[] = {
         {"empty table", {}, header},
-        {"empty DC/AC and AUTO", {{1, MakeReading("00.66", "", " V", "", 66)}}, header + "1\t13:05:09\t\t00.66\t V\t\r\n"},
-        {"all fields", {{12, MakeReading("-1.234", "AC", "m*&", "AUTO", -1234)}}, header + "12\t13:05:09\tAC\t-1.234\tm*&\tAUTO\r\n"},
-        {"two rows", {{1, MakeReading("1", "DC", "V", "", 1)}, {3, MakeReading("2", "DC", "V", "", 2)}},
+        {"empty DC/AC and AUTO",
+         {{1, MakeReading("00.66", "", " V", "", 66)}},
+         header + "1\t13:05:09\t\t00.66\t V\t\r\n"},
+        {"all fields",
+         {{12, MakeReading("-1.234", "AC", "m*&", "AUTO", -1234)}},
+         header + "12\t13:05:09\tAC\t-1.234\tm*&\tAUTO\r\n"},
+        {"two rows",
+         {{1, MakeReading("1", "DC", "V", "", 1)}, {3, MakeReading("2", "DC", "V", "", 2)}},
          header + "1\t13:05:09\tDC\t1\tV\t\r\n3\t13:05:09\tDC\t2\tV\t\r\n"},
     };
     for (const auto& c : cases) {
@@ -261,7 +269,11 @@ TEST(ParadoxCopy, BlobValuesInTheCompanionFileAreReported) {
     // Give it the record fields so it opens as a record table.
     PxSchema s = src.schema;
     for (const char* f : {"No", "Time", "DC/AC", "Value", "Unit", "AUTO", "Nval"})
-        s.Add(f, std::string(f) == "Time" ? PxType::Time : (std::string(f) == "No" || std::string(f) == "Nval" ? PxType::Long : PxType::Alpha), std::string(f) == "Time" || std::string(f) == "No" || std::string(f) == "Nval" ? 4 : 8);
+        s.Add(f,
+              std::string(f) == "Time"
+                  ? PxType::Time
+                  : (std::string(f) == "No" || std::string(f) == "Nval" ? PxType::Long : PxType::Alpha),
+              std::string(f) == "Time" || std::string(f) == "No" || std::string(f) == "Nval" ? 4 : 8);
     std::vector<uint8_t> rec(s.recordSize);
     RowStore rows(s.recordSize);
     for (size_t r = 0; r < src.rows.size(); ++r) {
@@ -270,7 +282,8 @@ TEST(ParadoxCopy, BlobValuesInTheCompanionFileAreReported) {
         rows.Append(rec.data());
     }
     ScratchFolder scratch;
-    const auto out = WriteParadox(s, rows.size(), [&](size_t i) { return rows.Row(i); }, PxWriteOptions{"bio.db"});
+    const auto out = WriteParadox(
+        s, rows.size(), [&](size_t i) { return rows.Row(i); }, PxWriteOptions{"bio.db"});
     const std::string path = scratch.Path("bio.db");
     WriteFileText(path, std::string(out.begin(), out.end()));
     RecordTable t;

@@ -87,9 +87,9 @@ TEST(SaveTarget, ALinkIsFollowedAndKept) {
     };
     const Case cases[] = {
         {"rel.txt", "real/data.txt", "real/data.txt"},
-        {"abs.txt", "", "real/data.txt"},                     // absolute target
-        {"dangling.txt", "real/new.txt", "real/new.txt"},     // target does not exist yet
-        {"chain.txt", "rel.txt", "real/data.txt"},            // a link to a link
+        {"abs.txt", "", "real/data.txt"},                  // absolute target
+        {"dangling.txt", "real/new.txt", "real/new.txt"},  // target does not exist yet
+        {"chain.txt", "rel.txt", "real/data.txt"},         // a link to a link
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
@@ -278,7 +278,8 @@ TEST(FaithfulCopy, CodePageAndSortOrderAreCarried) {
     o.codePage = 850;
     o.sortOrder = 0x54;
     o.sortOrderName = "intl850";
-    const std::vector<uint8_t> src = WriteParadox(RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return nullptr; }, o);
+    const std::vector<uint8_t> src = WriteParadox(
+        RecordTable::DefaultSchema(), 0, [](size_t) -> const uint8_t* { return nullptr; }, o);
     WriteFileText(s.Path("cp850.db"), std::string(src.begin(), src.end()));
     RecordTable t;
     t.Open(s.Path("cp850.db"));

@@ -56,8 +56,9 @@ TEST(Journal, RowsComeBackAsWrittenAndATornTailIsDropped) {
     ScratchFolder s;
     const std::string path = RecordJournal::PathFor(s.Path("Ms35fdb.DB"));
     EXPECT_EQ(path, s.Path("Ms35fdb.DB.journal"));
-    const std::vector<RecordRow> rows = {Row(1, "00.66"), Row(2, "-1.234", "", "m*&", ""), Row(3, std::string("\xE6\0x", 3), "AC"),
-                                         Row(5, ""), Row(7, std::string(300, '9'))};
+    const std::vector<RecordRow> rows = {Row(1, "00.66"), Row(2, "-1.234", "", "m*&", ""),
+                                         Row(3, std::string("\xE6\0x", 3), "AC"), Row(5, ""),
+                                         Row(7, std::string(300, '9'))};
     const double started = 46000.5;
     {
         RecordJournal j(path);
@@ -173,7 +174,8 @@ TEST(Journal, KillNineLosesAtMostTheLastSecond) {
     }
     ::kill(pid, SIGKILL);
     const int64_t killedAt =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     int status = 0;
     ::waitpid(pid, &status, 0);
     while (::read(fds[0], msg, sizeof msg) == ssize_t(sizeof msg)) reported.emplace_back(msg[0], msg[1]);

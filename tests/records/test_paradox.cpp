@@ -19,16 +19,10 @@ struct FixtureCase {
     size_t rows;
 };
 const FixtureCase kFixtures[] = {
-    {"TypSammlung.DB", 14, 5},
-    {"biolife.db", 8, 28},
-    {"country.db", 5, 18},
-    {"empty.db", 7, 0},
-    {"Ms35fdb.DB", 7, 0},
+    {"TypSammlung.DB", 14, 5}, {"biolife.db", 8, 28}, {"country.db", 5, 18}, {"empty.db", 7, 0}, {"Ms35fdb.DB", 7, 0},
 };
 
-std::string TempPath(const std::string& name) {
-    return std::string(MS42K_BINARY_DIR) + "/test_paradox_" + name;
-}
+std::string TempPath(const std::string& name) { return std::string(MS42K_BINARY_DIR) + "/test_paradox_" + name; }
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -64,11 +58,14 @@ TEST(ParadoxWriter, CopiesOfFixturesReadTheSameInPxlib) {
         const PxTable t = ReadParadox(bytes.data(), bytes.size());
         PxWriteOptions opt;
         opt.tableName = "copy.db";
-        const auto out = WriteParadox(t.schema, t.rows.size(), [&](size_t r) { return t.rows.Row(r); }, opt);
+        const auto out = WriteParadox(
+            t.schema, t.rows.size(), [&](size_t r) { return t.rows.Row(r); }, opt);
         const std::string path = TempPath(std::string(c.file) + ".copy.db");
         WriteBytes(path, out);
-        ExpectSameTables(ReadOurs(path), ReadPxlib(kData + c.file), std::string("ours(copy) vs pxlib(original) ") + c.file);
-        ExpectSameTables(ReadOurs(kData + c.file), ReadPxlib(path), std::string("ours(original) vs pxlib(copy) ") + c.file);
+        ExpectSameTables(ReadOurs(path), ReadPxlib(kData + c.file),
+                         std::string("ours(copy) vs pxlib(original) ") + c.file);
+        ExpectSameTables(ReadOurs(kData + c.file), ReadPxlib(path),
+                         std::string("ours(original) vs pxlib(copy) ") + c.file);
         std::remove(path.c_str());
     }
 }
@@ -102,7 +99,8 @@ TEST(ParadoxWriter, WrittenValuesReadBackInPxlib) {
     }
     PxWriteOptions opt;
     opt.tableName = "values.db";
-    const auto out = WriteParadox(s, rows.size(), [&](size_t r) { return rows.Row(r); }, opt);
+    const auto out = WriteParadox(
+        s, rows.size(), [&](size_t r) { return rows.Row(r); }, opt);
     const std::string path = TempPath("values.db");
     WriteBytes(path, out);
     PxTable mine;
@@ -126,7 +124,8 @@ TEST(ParadoxFields, ValuesRoundTripThroughTheRecordLayout) {
         int field;
         int64_t value;
     };
-    const IntCase ints[] = {{0, 0}, {0, 1}, {0, -1}, {0, 2147483647}, {0, -2147483647}, {1, 32767}, {1, -32767}, {1, 0}, {3, 86399999}};
+    const IntCase ints[] = {{0, 0},     {0, 1},      {0, -1}, {0, 2147483647}, {0, -2147483647},
+                            {1, 32767}, {1, -32767}, {1, 0},  {3, 86399999}};
     for (const auto& c : ints) {
         PxSetInt(s.fields[c.field], rec.data(), c.value);
         int64_t back = 12345;
@@ -223,10 +222,12 @@ TEST(ParadoxReader, DamagedFilesGiveClearErrors) {
         {"record count too low", [](auto& b) { b[6] = 3; }, "more records than the header"},
         {"first block beyond the end", [&](auto& b) { put16(b, 0x0E, 900); }, "beyond the end"},
         {"no first block", [&](auto& b) { put16(b, 0x0E, 0); }, "no first data block"},
-        {"field names unterminated", [&](auto& b) {
+        {"field names unterminated",
+         [&](auto& b) {
              for (size_t i = 0xFB; i < header; ++i)
                  if (b[i] == 0) b[i] = 'x';
-         }, "field names"},
+         },
+         "field names"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

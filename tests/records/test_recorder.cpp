@@ -92,7 +92,16 @@ const ScriptCase kScripts[] = {
     // Limit (at most RecordLimit rows) and its changes.
     {"lowering the limit below the count stops at once", false, "10", false, "rrrLrr", {1, 2, 3}, 3, 4},
     {"raising it again resumes without a gap", false, "10", false, "rrrLrrHr", {1, 2, 3, 4}, 4, 5},
-    {"New reopens the limit gate", false, "10", false, "Lrrr" "N" "rrr", {1, 2}, 2, 3},
+    {"New reopens the limit gate",
+     false,
+     "10",
+     false,
+     "Lrrr"
+     "N"
+     "rrr",
+     {1, 2},
+     2,
+     3},
     // Sampling and repeat together: a dropped repeat does not reload the countdown.
     {"repeat gate after the sampling gate", true, "1", true, "ataatb", {1, 4}, 2, 5},
 };
@@ -138,8 +147,9 @@ TEST_F(Gates, LimitAppendsAtMostTheLimit) {
 
 TEST_F(Gates, ReadingsThatDifferInOneFlagAreDifferent) {
     rec.Options.RepeatSuppression = true;
-    const Reading readings[] = {Value("1.000", "DC", "V", ""), Value("1.000", "DC", "V", "AUTO"), Value("1.000", "AC", "V", "AUTO"),
-                                Value("1.000", "AC", "mV", "AUTO"), Value("1.000", "AC", "mV", "AUTO")};
+    const Reading readings[] = {Value("1.000", "DC", "V", ""), Value("1.000", "DC", "V", "AUTO"),
+                                Value("1.000", "AC", "V", "AUTO"), Value("1.000", "AC", "mV", "AUTO"),
+                                Value("1.000", "AC", "mV", "AUTO")};
     for (const auto& r : readings) rec.Offer(r);
     EXPECT_EQ(Numbers(), (std::vector<int>{1, 2, 3, 4}));
 }
@@ -166,7 +176,8 @@ TEST_F(Gates, TheRowCarriesTheReading) {
     for (const auto& c : cases) {
         rec.Options.RecallOn = c.recall;
         ASSERT_EQ(rec.Offer(c.reading, now), GateResult::Appended);
-        for (int col = 0; col < kRecordColumns; ++col) EXPECT_EQ(table.CellText(row, col), c.cells[size_t(col)]) << row << "/" << col;
+        for (int col = 0; col < kRecordColumns; ++col)
+            EXPECT_EQ(table.CellText(row, col), c.cells[size_t(col)]) << row << "/" << col;
         EXPECT_EQ(table.FieldText(row, size_t(table.Schema().Find("Nval"))), std::to_string(int(c.nval)));
         ++row;
     }
@@ -222,8 +233,9 @@ TEST(RecallStamp, StepsCarryAndWrap) {
         const char* text;
     };
     const Case cases[] = {
-        {23, 59, 59, 1, 0, 0, 0, "00:00:00"},   {0, 0, 0, 7200, 2, 0, 0, "02:00:00"}, {12, 30, 30, 0, 12, 30, 30, "12:30:30"},
-        {23, 59, 0, 120, 0, 1, 0, "00:01:00"},  {10, 59, 59, 3601, 12, 0, 0, "12:00:00"}, {0, 0, 0, 59, 0, 0, 59, "00:00:59"},
+        {23, 59, 59, 1, 0, 0, 0, "00:00:00"},     {0, 0, 0, 7200, 2, 0, 0, "02:00:00"},
+        {12, 30, 30, 0, 12, 30, 30, "12:30:30"},  {23, 59, 0, 120, 0, 1, 0, "00:01:00"},
+        {10, 59, 59, 3601, 12, 0, 0, "12:00:00"}, {0, 0, 0, 59, 0, 0, 59, "00:00:59"},
         {22, 0, 0, 86400, 22, 0, 0, "22:00:00"},
     };
     PxSchema s;
@@ -262,5 +274,6 @@ TEST(SamplingText, Conversions) {
     };
     const Case ok[] = {{"", 0}, {"-", 0}, {"+", 0}, {"10", 10}, {"0", 0}, {"007", 7}, {"2147483647", 2147483647}};
     for (const auto& c : ok) EXPECT_EQ(SampleSecondsFromText(c.text), c.seconds) << c.text;
-    for (const char* bad : {"x", "2147483648", "1.5", "- "}) EXPECT_THROW(SampleSecondsFromText(bad), ConvertError) << bad;
+    for (const char* bad : {"x", "2147483648", "1.5", "- "})
+        EXPECT_THROW(SampleSecondsFromText(bad), ConvertError) << bad;
 }
