@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QTimer>
 #include <csignal>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QHeaderView>
@@ -673,22 +674,29 @@ TEST_F(RecordsWindow, JournalRowsAreOfferedAtTheNextStart) {
     }
 }
 
-// SIGTERM (a logout, a kill) ends the program as before, but the rows wait in the journal.
-TEST_F(RecordsWindow, TerminateSignalLeavesTheRowsInTheJournal) {
-    Start();
-    const std::string journal = Path("Ms35fdb.DB.journal");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
-        ::raise(SIGTERM);
-        // The window's thread writes the journal out and lets the signal end the process.
-        QTest::qWait(5000);
-        _exit(7);  // not ended by the signal
+// SIGTERM (a logout, a kill) and SIGHUP (the terminal closing) end the program as before, but
+// the rows wait in the journal.
+TEST_F(RecordsWindow, StopSignalsLeaveTheRowsInTheJournal) {
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(sig));
+        Start(sig == SIGTERM);  // the first run copies the table in, the second finds it
+        const std::string journal = Path("Ms35fdb.DB.journal");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (int i = 0; i < 5; ++i) Reading(std::to_string(i));
+            ::raise(sig);
+            // The window's thread writes the journal out and lets the signal end the process.
+            QTest::qWait(5000);
+            _exit(7);  // not ended by the signal
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_EQ(RecordJournal::Read(journal, nullptr).rows, 5u);
+        // Clear up for the next signal: this process's window saved nothing and discards.
+        w_.reset();
+        QFile::remove(QString::fromStdString(journal));
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    EXPECT_EQ(RecordJournal::Read(journal, nullptr).rows, 5u);
 }
 
 // A journal met at a start whose record table does not open is set aside, not cleared by
