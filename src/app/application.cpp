@@ -45,15 +45,7 @@ bool DefaultAskYesNo(const QString& question) {
     return box.exec() == QMessageBox::Yes;
 }
 ExitChoice DefaultAskSaveBeforeExit() {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("MS42K"),
-                    QStringLiteral("Save recorded readings before exit?"),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, ActiveParent());
-    box.setDefaultButton(QMessageBox::Save);
-    switch (box.exec()) {
-        case QMessageBox::Save: return ExitChoice::Save;
-        case QMessageBox::Discard: return ExitChoice::Discard;
-        default: return ExitChoice::Cancel;
-    }
+    return DefaultAskSaveRows(QStringLiteral("Save recorded readings before exit?"));
 }
 void DefaultQuitApplication() { QApplication::quit(); }
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include <QCommandLineParser>
+#include <QGuiApplication>
 #include <QStringList>
 #include <cstdio>
 #include <cstring>
@@ -119,6 +120,16 @@ int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> op
     }
     if (!parsed) return SubcommandUsageError(synopsis, parser.errorText().toStdString());
     return -1;
+}
+
+std::unique_ptr<QCoreApplication> SubcommandApplication(bool gui) {
+    if (QCoreApplication::instance()) return nullptr;
+    static int argc = 1;
+    static char name[] = "ms42k";
+    static char* argv[] = {name, nullptr};
+    if (!gui) return std::make_unique<QCoreApplication>(argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<QGuiApplication>(argc, argv);
 }
 
 int ParseWindowArgs(const CliArgs& args, AppOptions& options) {

@@ -1,11 +1,14 @@
 #pragma once
 // The command-line entry point of ms42k: no arguments open the window; subcommands reuse
 // the same core without a window.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <QCommandLineParser>
 #include <QList>
+
+class QCoreApplication;
 
 using CliArgs = std::vector<std::string>;
 
@@ -42,4 +45,9 @@ int ParseSubcommandArgs(QCommandLineParser& parser, QList<QCommandLineOption> op
 
 // A usage error of a subcommand (synopsis: its name and arguments): prints "ms42k NAME: WHY",
 // the usage line and the --help pointer to standard error, and returns 2.
+// The application object a subcommand needs when it runs outside a test's own: a core one
+// (event loop, timers) or, for fonts and painting, a GUI one on the offscreen platform.
+// Empty when one exists already.
+std::unique_ptr<QCoreApplication> SubcommandApplication(bool gui = false);
+
 int SubcommandUsageError(const std::string& synopsis, const std::string& why);

@@ -246,13 +246,7 @@ int CmdLog(const CliArgs& args) {
     }
 
     // The hand-over of the cable's reader needs an event loop.
-    std::unique_ptr<QCoreApplication> ownApp;
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "ms42k";
-        static char* argv[] = {name, nullptr};
-        ownApp = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    const auto ownApp = SubcommandApplication();
 
     std::shared_ptr<HidBackend> backend;
     SimCableBackend* sim = nullptr;

@@ -29,14 +29,7 @@ int CmdReport(const CliArgs& args) {
 
     // Fonts and PDF painting need a GUI application object; no window is shown, so no
     // display is needed either.
-    std::unique_ptr<QGuiApplication> app;
-    if (!QCoreApplication::instance()) {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "ms42k";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    }
+    const auto app = SubcommandApplication(true);
 
     // The table is opened as the window opens it (an exclusive lock while it is read).
     RecordTable table;

@@ -67,13 +67,7 @@ Entry Describe(THidDevice* d, THidDeviceController& ctl) {
 }  // namespace
 
 int CmdScan(const CliArgs& args) {
-    std::unique_ptr<QCoreApplication> ownApp;
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "ms42k";
-        static char* argv[] = {name, nullptr};
-        ownApp = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    const auto ownApp = SubcommandApplication();
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Lists every HID device: its name as the window lists it, VID:PID, node, serial number and\n"
