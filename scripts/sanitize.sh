@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sanitizer runs of the test suite (not part of CI):
+# Sanitizer runs of the test suite (CI runs both after the test command):
 #   build-asan: AddressSanitizer + UBSan with leak detection, the whole suite;
 #   build-tsan: ThreadSanitizer, the link tests only (the reader threads and the controller).
 # Usage: scripts/sanitize.sh [asan|tsan]   (both when none is named)
@@ -8,14 +8,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
 which=${1:-all}
-export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+# ccache, where there is one, keeps the rebuilds short.
+if [[ -z ${CMAKE_CXX_COMPILER_LAUNCHER:-} ]] && command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 here=$(pwd)
 
 if [[ $which == all || $which == asan ]]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMS42K_TESTS=ON -DMS42K_SANITIZE=ON >/dev/null
   cmake --build build-asan -j"$jobs"
   (cd build-asan &&
-     ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:verify_asan_link_order=0 \
+     ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:verify_asan_link_order=0:fast_unwind_on_malloc=0 \
      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
      LSAN_OPTIONS=suppressions="$here/scripts/sanitize-lsan.supp" \
      ctest -j"$jobs" --output-on-failure)
