@@ -14,17 +14,19 @@ end_desktop() {
   desktop_pids=()
 }
 start_desktop() {
-  local size=$1 logs=$2 n
-  DISPLAY=""
-  for n in $(seq 90 160); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { DISPLAY=:$n; break; }
-  done
-  [ -n "$DISPLAY" ] || { echo "no free X display" >&2; return 1; }
-  export DISPLAY
-  Xvfb "$DISPLAY" -screen 0 "${size}x24" -nolisten tcp >"$logs/xvfb.log" 2>&1 &
+  local size=$1 logs=$2 n=""
+  # Xvfb picks a free display itself and names it (-displayfd): no race with other servers.
+  : >"$logs/display"
+  Xvfb -displayfd 1 -screen 0 "${size}x24" -nolisten tcp >"$logs/display" 2>"$logs/xvfb.log" &
   keep_pid $!
-  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  xdpyinfo >/dev/null 2>&1 || { cat "$logs/xvfb.log" >&2; echo "Xvfb did not start on $DISPLAY" >&2; return 1; }
+  for _ in $(seq 100); do
+    n=$(tr -dc 0-9 <"$logs/display")
+    [ -n "$n" ] && break
+    sleep 0.1
+  done
+  [ -n "$n" ] || { cat "$logs/xvfb.log" >&2; echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=:$n
+  xdpyinfo >/dev/null 2>&1 || { echo "Xvfb on $DISPLAY does not answer" >&2; return 1; }
   openbox >"$logs/openbox.log" 2>&1 &
   keep_pid $!
   for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && return 0; sleep 0.1; done
