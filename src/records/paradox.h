@@ -170,6 +170,7 @@ void WriteParadoxTo(const PxSchema& schema, size_t rowCount, RowAt rowAt, const 
         uint8_t* p = blk + 6;
         for (size_t i = 0; i < n; ++i, ++row, p += rs) {
             const uint8_t* src = rowAt(row);
+            if (!src) throw ParadoxError("no data for row " + std::to_string(row));
             std::copy(src, src + rs, p);
         }
         sink(buf.data(), buf.size());
